@@ -1,0 +1,52 @@
+# Test programs of both lanes. googletest is built from Debian's sources so that both lanes use
+# the same one; windows-lane programs run under Wine through the emulator wrapper.
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/_deps/googletest EXCLUDE_FROM_ALL)
+include(GoogleTest)
+
+set(ZARVO_TEST_PROPERTIES)
+if(WIN32)
+  set(ZARVO_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
+  set(wine_env "WINEPREFIX=${ZARVO_WINEPREFIX};WINEDEBUG=-all;LANG=C.UTF-8;PATH=/usr/lib/wine:$ENV{PATH}")
+  # Warms one wineserver for all tests, with detached streams, and stops it at the end.
+  add_test(NAME wine.start COMMAND sh -c "'${CMAKE_CROSSCOMPILING_EMULATOR}' cmd /c exit 0 </dev/null >/dev/null 2>&1")
+  add_test(NAME wine.stop COMMAND sh -c "wineserver -k 2>/dev/null; wineserver -w; exit 0")
+  set_tests_properties(wine.start wine.stop PROPERTIES ENVIRONMENT "${wine_env}")
+  set_tests_properties(wine.start PROPERTIES FIXTURES_SETUP wine)
+  set_tests_properties(wine.stop PROPERTIES FIXTURES_CLEANUP wine)
+  set(ZARVO_TEST_PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${wine_env}")
+endif()
+
+# zarvo_add_gtest(<target> <sources...>): a googletest program discovered into CTest.
+function(zarvo_add_gtest target)
+  add_executable(${target} ${ARGN})
+  target_include_directories(${target} PRIVATE ${ZARVO_SOURCE_DIR}/tests)
+  target_link_libraries(${target} PRIVATE zarvo_test_support zarvo_core GTest::gtest_main)
+  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+    PROPERTIES ${ZARVO_TEST_PROPERTIES})
+endfunction()
+
+file(GLOB support_sources CONFIGURE_DEPENDS ${ZARVO_SOURCE_DIR}/tests/support/*.cpp)
+add_library(zarvo_test_support STATIC ${support_sources})
+target_include_directories(zarvo_test_support PUBLIC ${ZARVO_SOURCE_DIR}/tests)
+target_link_libraries(zarvo_test_support PUBLIC zarvo_core GTest::gtest)
+
+file(GLOB unit_sources CONFIGURE_DEPENDS ${ZARVO_SOURCE_DIR}/tests/unit/*.cpp)
+zarvo_add_gtest(unit_tests ${unit_sources})
+
+file(GLOB platform_sources CONFIGURE_DEPENDS
+  ${ZARVO_SOURCE_DIR}/tests/platform/*.cpp
+  ${ZARVO_SOURCE_DIR}/tests/platform/${ZARVO_BACKEND}/*.cpp)
+if(platform_sources)
+  zarvo_add_gtest(platform_tests ${platform_sources})
+  if(WIN32)
+    target_link_libraries(platform_tests PRIVATE shell32)
+  endif()
+endif()
+
+foreach(dir fixtures console e2e)
+  if(EXISTS ${ZARVO_SOURCE_DIR}/tests/${dir}/CMakeLists.txt)
+    add_subdirectory(${ZARVO_SOURCE_DIR}/tests/${dir} ${CMAKE_BINARY_DIR}/tests/${dir})
+  endif()
+endforeach()

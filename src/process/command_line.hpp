@@ -1,0 +1,86 @@
+// Program resolution and the command line of a child process, as pure code: every answer that
+// only the system can give comes in through a query, so both lanes test it with fakes.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/error.hpp"
+#include "platform/windows_path.hpp"
+
+namespace process {
+
+/// What program resolution asks of Windows. Every query is asked anew on each resolution.
+struct ProgramQueries {
+  /// GetFileAttributesW succeeds: an entry of any kind is at the path (in application-name form).
+  std::function<bool(std::u16string_view application_name)> exists;
+  /// The setup's own executable (GetModuleFileNameW); none when the query fails.
+  std::function<std::optional<std::string>()> executable_path;
+  /// GetSystemDirectoryW and GetWindowsDirectoryW; none when the query fails.
+  std::function<std::optional<std::string>()> system_directory;
+  std::function<std::optional<std::string>()> windows_directory;
+  /// The setup's PATH variable, read at the time of the call; none when unset.
+  std::function<std::optional<std::string>()> path_variable;
+  /// GetFullPathNameW.
+  platform::windows_path::FullPathQuery full_path;
+};
+
+/// The application name that CreateProcessW receives for a program text, in application-name
+/// form (without its terminating NUL):
+///   - empty, or ending in a separator            => "program path has no file name"
+///   - holds `\` or `/`, ends in `.exe` (any case) => the text itself, no existence test
+///   - holds `\` or `/`, otherwise                => text + ".exe" if that exists, else the text
+///   - a bare name (".exe" added unless it holds a dot) is looked for in: the executable's own
+///     folder, the system folder, the Windows folder, then each PATH entry; first hit wins;
+///     none => "program not found"
+platform::Result<std::u16string> resolve_program(std::string_view program, const ProgramQueries& queries);
+
+/// PATH split at `;`; a double quote toggles a stretch in which `;` is ordinary; the quotes are
+/// dropped; empty entries are skipped.
+std::vector<std::string> split_path_variable(std::string_view value);
+
+/// A path as CreateProcessW's application name: NUL refused; long (over 260 units with the
+/// terminator), verbatim, device-verbatim and short rooted drive or UNC paths kept (a verbatim
+/// drive or UNC path loses its prefix when GetFullPathNameW gives the rest back unchanged);
+/// anything else made absolute, with a `\\?\` prefix when 248 units or longer.
+platform::Result<std::u16string> application_name_form(std::u16string_view path,
+                                                       const platform::windows_path::FullPathQuery& full_path);
+
+/// Refuses an application name that ends in `.bat` or `.cmd` (any case) once made absolute:
+/// such a program would need the command interpreter and a command line of its own.
+platform::Result<void> refuse_batch_script(std::u16string_view application_name,
+                                           const platform::windows_path::FullPathQuery& full_path);
+
+/// The command line: the program text in double quotes (unescaped), then each argument after
+/// one space. An argument is wrapped in double quotes when it is empty or holds a space or a tab;
+/// a double quote gets a backslash, and the backslashes directly before it are doubled; when
+/// wrapped, a trailing run of backslashes is doubled before the closing quote. So:
+///   ``                 => `""`
+///   `a b\`             => `"a b\\"`
+///   `C:\dir\`          => `C:\dir\`
+///   `say "hi" now`     => `"say \"hi\" now"`
+///   `a\\"b`            => `a\\\\\"b`
+/// CommandLineToArgvW reads the line back into exactly these arguments.
+platform::Result<std::u16string> build_command_line(std::string_view program,
+                                                    std::span<const std::string> arguments);
+
+/// What program resolution asks of a POSIX system.
+struct PosixProgramQueries {
+  /// Whether an entry of any kind is at the path (links not followed).
+  std::function<bool(std::string_view path)> exists;
+  /// The setup's own executable; none when it cannot be learned.
+  std::function<std::optional<std::string>()> executable_path;
+  /// The PATH variable; none when unset.
+  std::function<std::optional<std::string>()> path_variable;
+};
+
+/// The same rules on POSIX: only `/` separates; a bare name (".exe" added unless it holds a
+/// dot) is looked for in the executable's own folder, then each entry of PATH split at `:`
+/// (empty entries skipped; there are no system folders). Gives the path to execute.
+platform::Result<std::string> resolve_program_posix(std::string_view program, const PosixProgramQueries& queries);
+
+}  // namespace process

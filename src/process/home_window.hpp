@@ -1,0 +1,9 @@
+#pragma once
+
+namespace process {
+
+// Starts the installed Home window program with "--open Home", without waiting. Yes when it
+// was started; every failure is a silent no.
+bool launch_home_window();
+
+}  // namespace process
