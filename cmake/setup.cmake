@@ -16,17 +16,32 @@ function(zarvo_add_setup target archive)
   # One assembly file per setup, so that its dependency on this archive is its own.
   file(WRITE "${gen}/payload.S.in" "#include \"${ZARVO_SOURCE_DIR}/src/payload/payload.S\"\n")
   configure_file("${gen}/payload.S.in" "${gen}/payload.S" COPYONLY)
+  set(resources)
+  if(WIN32)
+    # The manifest and a version resource whose version is the payload's own.
+    add_custom_command(
+      OUTPUT "${gen}/payload_version.h"
+      COMMAND Python3::Interpreter ${ZARVO_SOURCE_DIR}/tools/payload_version.py ${archive} ${gen}/payload_version.h
+      DEPENDS "${archive}" ${ARG_DEPENDS} ${ZARVO_SOURCE_DIR}/tools/payload_version.py
+      VERBATIM)
+    file(WRITE "${gen}/resources.rc.in" "#include \"${ZARVO_SOURCE_DIR}/src/resources/zarvo-setup.rc\"\n")
+    configure_file("${gen}/resources.rc.in" "${gen}/resources.rc" COPYONLY)
+    set_source_files_properties("${gen}/resources.rc" PROPERTIES
+      OBJECT_DEPENDS "${gen}/payload_version.h;${ZARVO_SOURCE_DIR}/src/resources/zarvo-setup.manifest;${ZARVO_SOURCE_DIR}/src/resources/zarvo-setup.rc")
+    set(resources "${gen}/resources.rc")
+  endif()
   add_executable(${target}
     ${ZARVO_SOURCE_DIR}/src/main.cpp
     ${ZARVO_SOURCE_DIR}/src/payload/span.cpp
     "${gen}/payload.S"
-    ${ZARVO_WINDOWS_RESOURCES})
+    ${resources})
   add_dependencies(${target} ${target}-payload-config)
-  target_include_directories(${target} PRIVATE "${gen}")
+  target_include_directories(${target} PRIVATE "${gen}" ${ZARVO_SOURCE_DIR}/src/resources)
   set_source_files_properties("${gen}/payload.S"
     PROPERTIES OBJECT_DEPENDS "${archive};${gen}/payload_config.h")
   target_link_libraries(${target} PRIVATE zarvo_core)
   if(WIN32)
-    target_link_options(${target} PRIVATE -s)
+    # Stripped, and without a link time stamp, so that the same inputs give the same bytes.
+    target_link_options(${target} PRIVATE -s -Wl,--no-insert-timestamp)
   endif()
 endfunction()

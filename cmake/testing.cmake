@@ -50,3 +50,8 @@ foreach(dir fixtures console e2e)
     add_subdirectory(${ZARVO_SOURCE_DIR}/tests/${dir} ${CMAKE_BINARY_DIR}/tests/${dir})
   endif()
 endforeach()
+
+# The packer is a host tool; its tests run in the host lane.
+if(NOT WIN32)
+  add_test(NAME tools.pack_payload COMMAND ${Python3_EXECUTABLE} ${ZARVO_SOURCE_DIR}/tests/tools/pack_payload_test.py)
+endif()

@@ -7,9 +7,16 @@ external attributes 0; entries back to back, then the central directory, then th
 The output is deterministic: entries in sorted order, times from the files (clamped to
 SOURCE_DATE_EPOCH when that is set), the same bytes for the same input.
 
-Usage: pack_payload.py <folder> <output.zip>
+Before anything is written the payload contract is checked: install.ps1 at the root or at the
+root of the one top-level folder, ASCII only and without a byte-order mark; beside it a bin folder
+holding .exe files, zarvo.exe among them; relative ASCII names only. Each violation is reported
+on its own line naming the file and the rule, and the exit code is 1.
+
+Usage: pack_payload.py [--no-check] <folder> <output.zip>
+       pack_payload.py --check <archive.zip>      (checks an existing archive, writes nothing)
 """
 import os
+import re
 import struct
 import sys
 import time
@@ -32,6 +39,62 @@ def collect(folder):
             files.append((rel, full))
     files.sort(key=lambda item: item[0].lower())
     return files
+
+
+def contract_violations(names, read):
+    """The payload contract, over archive-style names ("a\\b") and a reader of their bytes."""
+    problems = []
+    for name in names:
+        parts = re.split(r"[\\/]", name)
+        if not name.isascii() or any(ord(c) < 0x20 for c in name):
+            problems.append(f"{name!r}: names must be printable ASCII")
+        elif name.startswith(("\\", "/")) or re.match(r"[A-Za-z]:", name) or ".." in parts or "." in parts:
+            problems.append(f"{name}: names must be relative, without '.' or '..' components")
+    files = [n for n in names if not n.endswith(("\\", "/"))]
+    split = {n: [p for p in re.split(r"[\\/]", n) if p] for n in files}
+    roots = [""] if any(p == ["install.ps1"] for p in split.values()) else []
+    if not roots:
+        tops = {p[0] for p in split.values() if p}
+        singles = [n for n, p in split.items() if len(p) == 1]
+        if len(tops) == 1 and not singles and any(p[1:] == ["install.ps1"] for p in split.values()):
+            roots = [next(iter(tops))]
+    if not roots:
+        problems.append("install.ps1: must lie at the payload's root or at the root of its one top-level folder")
+        return problems
+    root = roots[0]
+    prefix = [root] if root else []
+    script = next(n for n, p in split.items() if p == prefix + ["install.ps1"])
+    data = read(script)
+    bom = next((b for b in (b"\xef\xbb\xbf", b"\xff\xfe", b"\xfe\xff") if data.startswith(b)), b"")
+    if bom:
+        problems.append(f"{script}: must have no byte-order mark (PowerShell 5.1 reads such a script in the ANSI code page)")
+        data = data[len(bom):]
+    if not data.isascii():
+        at = next(i for i, b in enumerate(data) if b >= 0x80)
+        problems.append(f"{script}: must be ASCII only (first non-ASCII byte at offset {at + len(bom)})")
+    bin_files = [p[len(prefix) + 1:] for p in split.values() if p[:len(prefix) + 1] == prefix + ["bin"]]
+    exes = [p[0] for p in bin_files if len(p) == 1 and p[0].lower().endswith(".exe")]
+    where = "\\".join(prefix + ["bin"])
+    if not exes:
+        problems.append(f"{where}: must hold the product's .exe files")
+    elif "zarvo.exe" not in [e.lower() for e in exes]:
+        problems.append(f"{where}\\zarvo.exe: is missing")
+    return problems
+
+
+def check_folder(folder):
+    files = dict(collect(folder))
+    return contract_violations(list(files), lambda name: open(files[name], "rb").read())
+
+
+def check_archive(archive):
+    import zipfile
+    try:
+        with zipfile.ZipFile(archive) as z:
+            names = z.namelist()
+            return contract_violations(names, z.read)
+    except (zipfile.BadZipFile, OSError) as e:
+        return [f"{archive}: not a readable ZIP archive ({e})"]
 
 
 def pack(folder, output):
@@ -69,7 +132,30 @@ def pack(folder, output):
     os.replace(tmp, output)
 
 
+def report(problems):
+    for problem in problems:
+        print(f"payload contract: {problem}", file=sys.stderr)
+    return 1 if problems else 0
+
+
+def main(args):
+    if len(args) == 2 and args[0] == "--check":
+        return report(check_archive(args[1]))
+    check = True
+    if args and args[0] == "--no-check":
+        check, args = False, args[1:]
+    if len(args) != 2:
+        print(__doc__, file=sys.stderr)
+        return 2
+    folder, output = args
+    if not os.path.isdir(folder):
+        print(f"{folder}: not a folder", file=sys.stderr)
+        return 1
+    if check and report(check_folder(folder)):
+        return 1
+    pack(folder, output)
+    return 0
+
+
 if __name__ == "__main__":
-    if len(sys.argv) != 3:
-        raise SystemExit(__doc__)
-    pack(sys.argv[1], sys.argv[2])
+    sys.exit(main(sys.argv[1:]))
