@@ -4,9 +4,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 export LANG=C.UTF-8
 ./scripts/bootstrap.sh
-for lane in host windows; do
-  echo "== $lane lane =="
+# The two product lanes, then the host suite again under AddressSanitizer and UBSan.
+for lane in host windows host-sanitize; do
+  echo "== $lane =="
   cmake --preset "$lane" >/dev/null
   cmake --build --preset "$lane"
   ctest --preset "$lane"
 done
+# A bounded run of every fuzz target from its seed corpus.
+echo "== fuzz =="
+tests/fuzz/run_fuzzers.sh "${ZARVO_FUZZ_SECONDS:-60}"
