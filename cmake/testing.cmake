@@ -15,7 +15,10 @@ if(WIN32)
   set_tests_properties(wine.start wine.stop PROPERTIES ENVIRONMENT "${wine_env}")
   set_tests_properties(wine.start PROPERTIES FIXTURES_SETUP wine)
   set_tests_properties(wine.stop PROPERTIES FIXTURES_CLEANUP wine)
-  set(ZARVO_TEST_PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${wine_env}")
+  # The emulator wrapper finds the prefix by itself; scripts that call Wine directly also get
+  # ZARVO_WINE_ENV (a list, so it is passed whole: set_tests_properties(... ENVIRONMENT "${...}")).
+  set(ZARVO_TEST_PROPERTIES FIXTURES_REQUIRED wine)
+  set(ZARVO_WINE_ENV "${wine_env}")
 endif()
 
 # zarvo_add_gtest(<target> <sources...>): a googletest program discovered into CTest.

@@ -1,0 +1,23 @@
+// The backend's part of the standard streams: one raw write or read on the current standard
+// handle. The streams (console.cpp) own the locks, the buffers and the carries and hand the
+// carries in; a backend without a UTF-16 console ignores them.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string_view>
+
+#include "platform/console_input.hpp"
+#include "platform/console_utf8.hpp"
+#include "platform/error.hpp"
+
+namespace platform::raw {
+
+enum class OutputStream { stdout_stream, stderr_stream };
+
+// Writes a beginning of `bytes` (never empty) and gives its length.
+Result<std::size_t> write(OutputStream stream, std::string_view bytes, ConsoleUtf8Writer& console);
+// Reads into `out` (never empty); 0 is the end of input.
+Result<std::size_t> read_stdin(std::span<char> out, ConsoleUtf16Reader& console);
+
+}  // namespace platform::raw
