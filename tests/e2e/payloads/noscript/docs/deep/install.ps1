@@ -1,0 +1,1 @@
+Write-Output "too deep to be found"

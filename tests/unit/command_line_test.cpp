@@ -1,0 +1,429 @@
+// Program resolution and command lines against fake system answers.
+#include "process/command_line.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+#include "platform/text.hpp"
+
+namespace {
+
+using platform::ErrorKind;
+using platform::PlatformError;
+using process::ProgramQueries;
+
+std::string utf8(const std::u16string& text) { return platform::from_utf16(text); }
+std::u16string utf16(std::string_view text) { return platform::to_utf16_unchecked(text); }
+
+char16_t lower(char16_t c) { return (c >= u'A' && c <= u'Z') ? c - u'A' + u'a' : c; }
+std::u16string lowered(std::u16string_view text) {
+  std::u16string out(text);
+  std::transform(out.begin(), out.end(), out.begin(), lower);
+  return out;
+}
+
+// GetFullPathNameW as far as these tests need it: slashes become backslashes, a relative path
+// is taken from the current folder, a root from its drive, and trailing dots and spaces of the
+// last component are dropped.
+platform::Result<std::u16string> fake_full_path(std::u16string_view path, std::u16string_view cwd) {
+  if (path.find(u'|') != std::u16string_view::npos) return std::unexpected(PlatformError::os(123));
+  std::u16string out(path);
+  std::replace(out.begin(), out.end(), u'/', u'\\');
+  const bool drive = out.size() >= 2 && out[1] == u':';
+  if (out.starts_with(u"\\\\")) {
+  } else if (drive && out.size() >= 3 && out[2] == u'\\') {
+  } else if (out.starts_with(u"\\")) {
+    out = std::u16string(cwd.substr(0, 2)) + out;
+  } else if (!drive) {
+    out = std::u16string(cwd) + u"\\" + out;
+  }
+  while (!out.empty() && (out.back() == u'.' || out.back() == u' ')) out.pop_back();
+  return out;
+}
+
+// A Windows machine: a set of existing entries (names compared without case, as NTFS does) and
+// the folders the queries report. Every existence test is logged in order.
+struct FakeWindows {
+  std::set<std::u16string> entries;
+  std::optional<std::string> executable = R"(C:\Users\Ann\Downloads\zarvo-setup.exe)";
+  std::optional<std::string> system = R"(C:\Windows\system32)";
+  std::optional<std::string> windows = R"(C:\Windows)";
+  std::optional<std::string> path;
+  std::u16string cwd = uR"(C:\Work)";
+  std::vector<std::string> asked;
+
+  void add(std::string_view entry) { entries.insert(lowered(utf16(entry))); }
+
+  ProgramQueries queries() {
+    return ProgramQueries{
+        .exists =
+            [this](std::u16string_view name) {
+              asked.push_back(utf8(std::u16string(name)));
+              return entries.contains(lowered(name));
+            },
+        .executable_path = [this] { return executable; },
+        .system_directory = [this] { return system; },
+        .windows_directory = [this] { return windows; },
+        .path_variable = [this] { return path; },
+        .full_path = [this](std::u16string_view p) { return fake_full_path(p, cwd); },
+    };
+  }
+
+  platform::Result<std::string> resolve(std::string_view program) {
+    auto resolved = process::resolve_program(program, queries());
+    if (!resolved) return std::unexpected(resolved.error());
+    return utf8(*resolved);
+  }
+};
+
+const PlatformError kNotFound = PlatformError::message(ErrorKind::NotFound, "program not found");
+const PlatformError kNoFileName = PlatformError::message(ErrorKind::InvalidInput, "program path has no file name");
+
+TEST(ResolveProgram, SearchesThePlacesInOrderAndStopsAtTheFirstHit) {
+  struct Case {
+    const char* holder;  // the one folder that holds powershell.exe
+    std::vector<std::string> asked;
+  };
+  const std::vector<Case> cases = {
+      {R"(C:\Users\Ann\Downloads)", {R"(C:\Users\Ann\Downloads\powershell.exe)"}},
+      {R"(C:\Windows\system32)", {R"(C:\Users\Ann\Downloads\powershell.exe)", R"(C:\Windows\system32\powershell.exe)"}},
+      {R"(C:\Windows)",
+       {R"(C:\Users\Ann\Downloads\powershell.exe)", R"(C:\Windows\system32\powershell.exe)",
+        R"(C:\Windows\powershell.exe)"}},
+      {R"(C:\PS)",
+       {R"(C:\Users\Ann\Downloads\powershell.exe)", R"(C:\Windows\system32\powershell.exe)",
+        R"(C:\Windows\powershell.exe)", R"(C:\Tools\powershell.exe)", R"(C:\PS\powershell.exe)"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.holder);
+    FakeWindows fake;
+    fake.path = R"(C:\Tools;C:\PS\;C:\Later)";
+    fake.add(std::string(c.holder) + R"(\powershell.exe)");
+    fake.add(R"(C:\Later\powershell.exe)");
+    EXPECT_EQ(fake.resolve("powershell"), c.asked.back());
+    EXPECT_EQ(fake.asked, c.asked);
+  }
+}
+
+TEST(ResolveProgram, SkipsPlacesWhoseQueryFails) {
+  FakeWindows fake;
+  fake.executable.reset();
+  fake.windows.reset();
+  fake.path = R"(C:\Tools)";
+  fake.add(R"(C:\Tools\powershell.exe)");
+  EXPECT_EQ(fake.resolve("powershell"), R"(C:\Tools\powershell.exe)");
+  EXPECT_EQ(fake.asked, (std::vector<std::string>{R"(C:\Windows\system32\powershell.exe)", R"(C:\Tools\powershell.exe)"}));
+}
+
+TEST(ResolveProgram, ReportsProgramNotFoundWhenNoPlaceHoldsIt) {
+  FakeWindows fake;  // PATH unset
+  fake.add(R"(C:\Work\powershell.exe)");  // the current folder is not a search place
+  fake.add(R"(C:\Windows\System\powershell.exe)");
+  EXPECT_EQ(fake.resolve("powershell"), std::unexpected(kNotFound));
+  EXPECT_EQ(fake.asked.size(), 3u);
+  EXPECT_EQ(platform::error_text(kNotFound), "program not found");
+
+  fake.path = R"(;;C:\Empty;)";
+  fake.asked.clear();
+  EXPECT_EQ(fake.resolve("powershell"), std::unexpected(kNotFound));
+  EXPECT_EQ(fake.asked.back(), R"(C:\Empty\powershell.exe)");
+  EXPECT_EQ(fake.asked.size(), 4u);
+}
+
+TEST(ResolveProgram, AddsExeOnlyToBareNamesWithoutADot) {
+  FakeWindows fake;
+  fake.add(R"(C:\Windows\tool-1.2)");
+  fake.add(R"(C:\Windows\tool-1.2.exe)");
+  EXPECT_EQ(fake.resolve("tool-1.2"), R"(C:\Windows\tool-1.2)");
+  EXPECT_EQ(fake.asked.back(), R"(C:\Windows\tool-1.2)");
+}
+
+TEST(ResolveProgram, AnyKindOfEntryWinsTheSearch) {
+  // A folder named powershell.exe beside the setup shadows the real one; CreateProcessW fails later.
+  FakeWindows fake;
+  fake.add(R"(C:\Users\Ann\Downloads\powershell.exe)");
+  fake.add(R"(C:\Windows\system32\powershell.exe)");
+  EXPECT_EQ(fake.resolve("powershell"), R"(C:\Users\Ann\Downloads\powershell.exe)");
+}
+
+TEST(ResolveProgram, TakesRelativePathEntriesFromTheCurrentFolder) {
+  FakeWindows fake;
+  fake.path = R"(tools;"C:\Program Files\A;B")";
+  fake.add(R"(C:\Program Files\A;B\powershell.exe)");
+  EXPECT_EQ(fake.resolve("powershell"), R"(C:\Program Files\A;B\powershell.exe)");
+  EXPECT_EQ(fake.asked[3], R"(C:\Work\tools\powershell.exe)");
+}
+
+TEST(ResolveProgram, UsesAPathDirectlyOrWithExeAppended) {
+  struct Case {
+    const char* program;
+    const char* existing;  // may be empty
+    const char* expected;
+    std::size_t existence_tests;
+  };
+  const Case cases[] = {
+      {R"(C:\Apps\Hud.EXE)", "", R"(C:\Apps\Hud.EXE)", 0},  // no existence test at all
+      {R"(C:\Apps\hud)", R"(C:\Apps\hud.exe)", R"(C:\Apps\hud.exe)", 1},
+      {R"(C:\Apps\hud)", "", R"(C:\Apps\hud)", 1},
+      {"C:/Apps/hud", "C:/Apps/hud.exe", "C:/Apps/hud.exe", 1},  // a short rooted path stays as written
+      {R"(bin\hud.exe)", "", R"(C:\Work\bin\hud.exe)", 0},       // made absolute
+      {R"(Programs\zarvo\bin\zarvo-hud.exe)", "", R"(C:\Work\Programs\zarvo\bin\zarvo-hud.exe)", 0},
+      {R"(\\?\C:\Apps\x/)", "", R"(\\?\C:\Apps\x/)", 1},  // verbatim: a final `/` is no separator
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.program);
+    FakeWindows fake;
+    if (*c.existing) fake.add(c.existing);
+    EXPECT_EQ(fake.resolve(c.program), c.expected);
+    EXPECT_EQ(fake.asked.size(), c.existence_tests);
+  }
+}
+
+TEST(ResolveProgram, RefusesBadProgramTexts) {
+  FakeWindows fake;
+  fake.add(R"(C:\Windows\power)");
+  const std::string nul_bare("power\0shell", 11);
+  const std::string nul_path("C:\\a\0b.exe", 10);
+  const struct {
+    std::string program;
+    PlatformError error;
+  } cases[] = {
+      {"", kNoFileName},
+      {R"(C:\Apps\)", kNoFileName},
+      {"Apps/", kNoFileName},
+      {R"(\\?\C:\Apps\)", kNoFileName},
+      {nul_bare, PlatformError::message(ErrorKind::InvalidInput, "nul byte found in provided data")},
+      {nul_path, PlatformError::message(ErrorKind::InvalidInput, "strings passed to WinAPI cannot contain NULs")},
+      {std::string("C:\\a\0b", 6),
+       PlatformError::message(ErrorKind::InvalidInput, "strings passed to WinAPI cannot contain NULs")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.program);
+    const auto resolved = fake.resolve(c.program);
+    ASSERT_FALSE(resolved);
+    EXPECT_EQ(resolved.error(), c.error);
+    EXPECT_EQ(platform::error_text(resolved.error()), platform::error_text(c.error));
+  }
+  EXPECT_TRUE(fake.asked.empty());
+}
+
+TEST(SplitPathVariable, SplitsAtSemicolonsOutsideQuotesAndSkipsEmptyEntries) {
+  const struct {
+    const char* value;
+    std::vector<std::string> entries;
+  } cases[] = {
+      {R"(C:\a;C:\b)", {R"(C:\a)", R"(C:\b)"}},
+      {R"(C:\a;;C:\b;)", {R"(C:\a)", R"(C:\b)"}},
+      {R"(;C:\a)", {R"(C:\a)"}},
+      {R"(C:\a;"C:\semi;colon";C:\c)", {R"(C:\a)", R"(C:\semi;colon)", R"(C:\c)"}},
+      {R"("C:\Program Files"\bin)", {R"(C:\Program Files\bin)"}},
+      {R"(C:\x"y;z"w)", {R"(C:\xy;zw)"}},
+      {R"("";"")", {}},
+      {R"("C:\open;C:\never closed)", {R"(C:\open;C:\never closed)"}},
+      {"", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    EXPECT_EQ(process::split_path_variable(c.value), c.entries);
+  }
+}
+
+TEST(ApplicationNameForm, KeepsShortRootedAndVerbatimPathsAndMakesTheRestAbsolute) {
+  const std::u16string cwd = uR"(C:\Work)";
+  int calls = 0;
+  const platform::windows_path::FullPathQuery full_path = [&](std::u16string_view p) {
+    ++calls;
+    return fake_full_path(p, cwd);
+  };
+  const std::u16string d246 = u"C:\\" + std::u16string(243, u'd');  // 246 units, 247 with NUL
+  const std::u16string d247 = d246 + u'e';
+  const std::u16string d259 = u"C:\\" + std::u16string(256, u'd');  // 260 with NUL: still processed
+  const std::u16string d260 = d259 + u'e';
+  const std::u16string unc250 = u"\\\\srv\\share\\" + std::u16string(238, u'u');
+  const std::u16string rel = std::u16string(239, u'r');  // absolute: 247 units, 248 with NUL
+
+  const struct {
+    std::u16string path;
+    std::u16string expected;
+    int full_path_calls;
+  } cases[] = {
+      {uR"(C:\Apps\hud.exe)", uR"(C:\Apps\hud.exe)", 0},
+      {u"C:", u"C:", 0},
+      {u"C:/Apps/hud.exe", u"C:/Apps/hud.exe", 0},
+      {uR"(\\srv\share\hud.exe)", uR"(\\srv\share\hud.exe)", 0},
+      {u"//srv/share/hud.exe", u"//srv/share/hud.exe", 0},
+      {u"", u"", 0},
+      {uR"(\??\C:\Apps\hud.exe)", uR"(\??\C:\Apps\hud.exe)", 0},
+      {uR"(\\?\GLOBALROOT\Device\x.exe)", uR"(\\?\GLOBALROOT\Device\x.exe)", 0},
+      {uR"(\\?\C:\Apps\hud.exe)", uR"(C:\Apps\hud.exe)", 1},
+      {uR"(\\?\C:\Apps\hud.exe.)", uR"(\\?\C:\Apps\hud.exe.)", 1},  // not the same once normalised
+      {uR"(\\?\UNC\srv\share\hud.exe)", uR"(\\srv\share\hud.exe)", 1},
+      {uR"(\\?\C:)", uR"(\\?\C:)", 0},
+      {uR"(bin\hud.exe)", uR"(C:\Work\bin\hud.exe)", 1},
+      {uR"(\Apps\hud.exe)", uR"(C:\Apps\hud.exe)", 1},
+      {d246, d246, 0},
+      {d247, uR"(\\?\)" + d247, 1},
+      {d259, uR"(\\?\)" + d259, 1},
+      {d260, d260, 0},
+      {unc250, uR"(\\?\UNC\)" + unc250.substr(2), 1},
+      {rel, uR"(\\?\C:\Work\)" + rel, 1},
+      {rel.substr(1), uR"(C:\Work\)" + rel.substr(1), 1},  // 247 with NUL: no prefix
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(utf8(c.path));
+    calls = 0;
+    EXPECT_EQ(process::application_name_form(c.path, full_path), c.expected);
+    EXPECT_EQ(calls, c.full_path_calls);
+  }
+
+  EXPECT_EQ(process::application_name_form(uR"(bad|name.exe)", full_path), std::unexpected(PlatformError::os(123)));
+  EXPECT_EQ(process::application_name_form(std::u16string(u"C:\\a\0b", 6), full_path),
+            std::unexpected(PlatformError::message(ErrorKind::InvalidInput,
+                                                   "strings passed to WinAPI cannot contain NULs")));
+}
+
+TEST(RefuseBatchScript, RefusesBatAndCmdOnceMadeAbsolute) {
+  const platform::windows_path::FullPathQuery full_path = [](std::u16string_view p) {
+    return fake_full_path(p, u"C:\\Work");
+  };
+  const PlatformError refused = PlatformError::message(ErrorKind::InvalidInput, "batch scripts are not supported");
+  const struct {
+    std::u16string name;
+    bool refused;
+  } cases[] = {
+      {uR"(C:\x\run.bat)", true},     {uR"(C:\x\RUN.Cmd)", true},      {uR"(C:\x\run.cmd. .)", true},
+      {uR"(run.bat)", true},          {uR"(C:\x\run.exe)", false},     {uR"(C:\x\run.batch)", false},
+      {uR"(\\?\C:\x\run.bat.)", false},  // a verbatim path is tested as it is
+      {uR"(\??\C:\x\run.BAT)", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(utf8(c.name));
+    const auto result = process::refuse_batch_script(c.name, full_path);
+    if (c.refused) {
+      EXPECT_EQ(result, std::unexpected(refused));
+    } else {
+      EXPECT_TRUE(result);
+    }
+  }
+  EXPECT_EQ(process::refuse_batch_script(u"a|b.bat", full_path), std::unexpected(PlatformError::os(123)));
+}
+
+// The line as UTF-8, or the error's text.
+std::string line_text(std::string_view program, const std::vector<std::string>& arguments) {
+  const auto line = process::build_command_line(program, arguments);
+  return line ? utf8(*line) : "error: " + platform::error_text(line.error());
+}
+
+TEST(BuildCommandLine, QuotesAndEscapesEveryArgument) {
+  const struct {
+    std::string argument;
+    std::string encoded;
+  } cases[] = {
+      {"", R"("")"},
+      {"plain", "plain"},
+      {"two words", R"("two words")"},
+      {"tab\there", "\"tab\there\""},
+      {"line\nbreak", "line\nbreak"},  // a newline does not cause wrapping
+      {R"(C:\Users\Ann Lee\AppData\Local\Temp\zarvo-setup-42\install.ps1)",
+       R"("C:\Users\Ann Lee\AppData\Local\Temp\zarvo-setup-42\install.ps1")"},
+      {R"(C:\Program Files\)", R"("C:\Program Files\\")"},
+      {R"(C:\Program Files\\)", R"("C:\Program Files\\\\")"},
+      {R"(C:\dir\)", R"(C:\dir\)"},
+      {R"(say "hi" now)", R"("say \"hi\" now")"},
+      {R"(a"b)", R"(a\"b)"},
+      {R"(a\"b)", R"(a\\\"b)"},
+      {R"(a\\"b)", R"(a\\\\\"b)"},
+      {R"(a\b\\c)", R"(a\b\\c)"},
+      {R"(")", R"(\")"},
+      {R"(x \")", R"("x \\\"")"},
+      {R"(\\srv\share dir\)", R"("\\srv\share dir\\")"},
+      {"Zoë – 日本 😀", "\"Zoë – 日本 😀\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.argument);
+    EXPECT_EQ(line_text("prog", {c.argument}), "\"prog\" " + c.encoded);
+  }
+}
+
+TEST(BuildCommandLine, WritesTheProgramTextQuotedAndUnescaped) {
+  const std::vector<std::string> installer = {"-NoProfile", "-ExecutionPolicy", "Bypass", "-File",
+                                              R"(C:\Temp\zarvo-setup-7\install.ps1)"};
+  EXPECT_EQ(line_text("powershell", installer),
+            R"("powershell" -NoProfile -ExecutionPolicy Bypass -File C:\Temp\zarvo-setup-7\install.ps1)");
+
+  const std::vector<std::string> home = {"--open", "Home"};
+  EXPECT_EQ(line_text(R"(C:\Users\Ann Lee\AppData\Local\Programs\zarvo\bin\zarvo-hud.exe)", home),
+            R"("C:\Users\Ann Lee\AppData\Local\Programs\zarvo\bin\zarvo-hud.exe" --open Home)");
+
+  EXPECT_EQ(line_text(R"(odd"name\)", {}), R"("odd"name\")");
+}
+
+TEST(BuildCommandLine, RefusesANulInAnyArgument) {
+  const std::vector<std::string> arguments = {"fine", std::string("bad\0arg", 7)};
+  EXPECT_EQ(process::build_command_line("prog", arguments),
+            std::unexpected(PlatformError::message(ErrorKind::InvalidInput, "nul byte found in provided data")));
+}
+
+// The POSIX rules: the setup's folder, then PATH split at ':'.
+struct FakePosix {
+  std::set<std::string> entries;
+  std::optional<std::string> executable = "/opt/setup/zarvo-setup";
+  std::optional<std::string> path;
+  std::vector<std::string> asked;
+
+  process::PosixProgramQueries queries() {
+    return process::PosixProgramQueries{
+        .exists =
+            [this](std::string_view p) {
+              asked.emplace_back(p);
+              return entries.contains(std::string(p));
+            },
+        .executable_path = [this] { return executable; },
+        .path_variable = [this] { return path; },
+    };
+  }
+  platform::Result<std::string> resolve(std::string_view program) {
+    return process::resolve_program_posix(program, queries());
+  }
+};
+
+TEST(ResolveProgramPosix, SearchesTheOwnFolderThenPath) {
+  FakePosix fake;
+  fake.path = "/usr/local/bin::/usr/bin/:";
+  fake.entries = {"/usr/bin/powershell.exe", "/usr/bin/powershell"};
+  EXPECT_EQ(fake.resolve("powershell"), "/usr/bin/powershell.exe");
+  EXPECT_EQ(fake.asked, (std::vector<std::string>{"/opt/setup/powershell.exe", "/usr/local/bin/powershell.exe",
+                                                  "/usr/bin/powershell.exe"}));
+
+  fake.entries.insert("/opt/setup/powershell.exe");
+  EXPECT_EQ(fake.resolve("powershell"), "/opt/setup/powershell.exe");
+
+  fake.executable = "/zarvo-setup";
+  fake.entries = {"/powershell.exe"};
+  EXPECT_EQ(fake.resolve("powershell"), "/powershell.exe");
+
+  fake.executable.reset();
+  fake.path.reset();
+  fake.asked.clear();
+  EXPECT_EQ(fake.resolve("powershell"), std::unexpected(kNotFound));
+  EXPECT_TRUE(fake.asked.empty());
+}
+
+TEST(ResolveProgramPosix, FollowsTheSameNameRules) {
+  FakePosix fake;
+  fake.path = "/bin";
+  fake.entries = {"/opt/hud.exe", "/bin/tool-1.2"};
+  EXPECT_EQ(fake.resolve("tool-1.2"), "/bin/tool-1.2");
+  EXPECT_EQ(fake.resolve("/opt/hud"), "/opt/hud.exe");
+  EXPECT_EQ(fake.resolve("/opt/other"), "/opt/other");
+  EXPECT_EQ(fake.resolve("rel/Hud.EXE"), "rel/Hud.EXE");
+  EXPECT_EQ(fake.resolve("back\\slash"), std::unexpected(kNotFound));  // a backslash is a name character
+  EXPECT_EQ(fake.resolve(""), std::unexpected(kNoFileName));
+  EXPECT_EQ(fake.resolve("/opt/"), std::unexpected(kNoFileName));
+  EXPECT_EQ(fake.resolve(std::string("a\0b", 3)),
+            std::unexpected(PlatformError::message(ErrorKind::InvalidInput, "nul byte found in provided data")));
+}
+
+}  // namespace
