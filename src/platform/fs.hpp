@@ -13,6 +13,13 @@
 
 namespace platform {
 
+// Windows file attributes the callers look at; the POSIX backend reports the same bits.
+inline constexpr std::uint32_t attribute_directory = 0x10;
+inline constexpr std::uint32_t attribute_normal = 0x80;
+inline constexpr std::uint32_t attribute_reparse_point = 0x400;
+// The reparse tag of a symbolic link (a name surrogate).
+inline constexpr std::uint32_t reparse_tag_symlink = 0xA000000C;
+
 // An entry's status. A link is a symbolic link or junction (on Windows: a reparse point whose
 // tag has the name-surrogate bit set).
 struct FileStatus {

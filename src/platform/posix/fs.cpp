@@ -1,0 +1,203 @@
+// File-system operations on POSIX. A link is a symbolic link; errors carry errno as their code.
+// Status attributes use the Windows bits (directory 0x10, link 0x400) so callers behave the same.
+#include "platform/fs.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "platform/directory_walk.hpp"
+#include "platform/path.hpp"
+#include "platform/posix/fs_path.hpp"
+
+namespace platform {
+
+namespace {
+
+PlatformError last_error() { return PlatformError::os(static_cast<std::uint32_t>(errno)); }
+
+FileStatus status_of(const struct stat& st) {
+  FileStatus status;
+  status.size = static_cast<std::uint64_t>(st.st_size);
+  if (S_ISLNK(st.st_mode)) {
+    status.attributes = attribute_reparse_point;
+    status.reparse_tag = reparse_tag_symlink;
+    status.link = true;
+  } else if (S_ISDIR(st.st_mode)) {
+    status.attributes = attribute_directory;
+    status.directory = true;
+  } else {
+    status.attributes = attribute_normal;
+  }
+  return status;
+}
+
+Result<void> make_directory(const std::string& path) {
+  if (::mkdir(path.c_str(), 0777) == 0) return {};
+  return std::unexpected(last_error());
+}
+
+bool is_directory(const std::string& path) {
+  auto status = path_status(path);
+  return status && status->directory;
+}
+
+}  // namespace
+
+Result<void> create_directory_all(std::string_view path) {
+  if (path.find('\0') != std::string_view::npos) return std::unexpected(nul_in_data_error());
+  return create_directory_walk(path, DirectoryWalk{
+                                         .parent = [](std::string_view p) { return parent_path(p); },
+                                         .make_directory = make_directory,
+                                         .is_directory = is_directory,
+                                     });
+}
+
+Result<FileStatus> path_status(std::string_view path) {
+  auto checked = posix::c_path(path);
+  if (!checked) return std::unexpected(checked.error());
+  struct stat st {};
+  if (::stat(checked->c_str(), &st) != 0) return std::unexpected(last_error());
+  return status_of(st);
+}
+
+Result<FileStatus> link_status(std::string_view path) {
+  auto checked = posix::c_path(path);
+  if (!checked) return std::unexpected(checked.error());
+  struct stat st {};
+  if (::lstat(checked->c_str(), &st) != 0) return std::unexpected(last_error());
+  return status_of(st);
+}
+
+// ---- listings ----------------------------------------------------------------------------------
+
+struct Listing::State {
+  std::string directory;
+  DIR* stream = nullptr;
+
+  explicit State(std::string dir, DIR* s) : directory(std::move(dir)), stream(s) {}
+  State(const State&) = delete;
+  State& operator=(const State&) = delete;
+  ~State() { close(); }
+  void close() {
+    if (stream) ::closedir(stream);
+    stream = nullptr;
+  }
+};
+
+Listing::Listing(std::unique_ptr<State> state) : state_(std::move(state)) {}
+Listing::Listing(Listing&&) noexcept = default;
+Listing& Listing::operator=(Listing&&) noexcept = default;
+Listing::~Listing() = default;
+
+Result<Listing> list_directory(std::string_view path) {
+  if (path.empty()) return std::unexpected(PlatformError::os(ENOENT));
+  auto checked = posix::c_path(path);
+  if (!checked) return std::unexpected(checked.error());
+  DIR* stream = ::opendir(checked->c_str());
+  if (!stream) return std::unexpected(last_error());
+  return Listing(std::make_unique<Listing::State>(std::string(path), stream));
+}
+
+std::optional<Result<DirectoryEntry>> next_entry(Listing& listing) {
+  auto& state = *listing.state_;
+  while (state.stream) {
+    errno = 0;
+    const dirent* entry = ::readdir(state.stream);
+    if (!entry) {
+      const int code = errno;
+      state.close();
+      if (code == 0) return std::nullopt;
+      return Result<DirectoryEntry>(std::unexpected(PlatformError::os(static_cast<std::uint32_t>(code))));
+    }
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    return Result<DirectoryEntry>(DirectoryEntry{state.directory, std::string(name)});
+  }
+  return std::nullopt;
+}
+
+// ---- files -------------------------------------------------------------------------------------
+
+struct File::State {
+  int fd = -1;
+
+  explicit State(int f) : fd(f) {}
+  State(const State&) = delete;
+  State& operator=(const State&) = delete;
+  ~State() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+File::File(std::unique_ptr<State> state) : state_(std::move(state)) {}
+File::File(File&&) noexcept = default;
+File& File::operator=(File&&) noexcept = default;
+File::~File() = default;
+
+Result<File> create_file(std::string_view path) {
+  auto checked = posix::c_path(path);
+  if (!checked) return std::unexpected(checked.error());
+  const int fd = ::open(checked->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return std::unexpected(last_error());
+  return File(std::make_unique<File::State>(fd));
+}
+
+Result<void> write_file(File& file, std::span<const std::byte> bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(file.state_->fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(last_error());
+    }
+    if (written == 0) {
+      return std::unexpected(PlatformError::message(ErrorKind::WriteZero, "failed to write whole buffer"));
+    }
+    bytes = bytes.subspan(static_cast<std::size_t>(written));
+  }
+  return {};
+}
+
+void close_file(File file) { File closing = std::move(file); }
+
+// ---- paths and links ---------------------------------------------------------------------------
+
+Result<std::string> resolve_path(std::string_view path) {
+  auto checked = posix::c_path(path);
+  if (!checked) return std::unexpected(checked.error());
+  char* resolved = ::realpath(checked->c_str(), nullptr);
+  if (!resolved) return std::unexpected(last_error());
+  std::string result(resolved);
+  std::free(resolved);
+  return result;
+}
+
+Result<std::string> read_link(std::string_view path) {
+  auto checked = posix::c_path(path);
+  if (!checked) return std::unexpected(checked.error());
+  std::string buffer(256, '\0');
+  for (;;) {
+    const ssize_t length = ::readlink(checked->c_str(), buffer.data(), buffer.size());
+    if (length < 0) return std::unexpected(last_error());
+    if (static_cast<std::size_t>(length) < buffer.size()) {
+      buffer.resize(static_cast<std::size_t>(length));
+      return buffer;
+    }
+    buffer.resize(buffer.size() * 2);  // possibly cut short: try again with more room
+  }
+}
+
+Result<void> create_link(std::string_view target, std::string_view link_path, bool /*directory*/) {
+  auto checked_target = posix::c_path(target);
+  if (!checked_target) return std::unexpected(checked_target.error());
+  auto checked_link = posix::c_path(link_path);
+  if (!checked_link) return std::unexpected(checked_link.error());
+  if (::symlink(checked_target->c_str(), checked_link->c_str()) != 0) return std::unexpected(last_error());
+  return {};
+}
+
+}  // namespace platform

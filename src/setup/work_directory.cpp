@@ -1,0 +1,37 @@
+#include "setup/work_directory.hpp"
+
+#include "platform/fs.hpp"
+#include "platform/path.hpp"
+#include "platform/runtime.hpp"
+
+namespace setup {
+
+namespace {
+constexpr std::string_view installer_script_name = "install.ps1";
+}  // namespace
+
+std::string work_directory_path() {
+  return platform::join_path(platform::temp_directory(),
+                             "zarvo-setup-" + std::to_string(platform::current_process_id()));
+}
+
+platform::Result<void> create_work_directory(std::string_view path) { return platform::create_directory_all(path); }
+
+std::optional<std::string> locate_installer_script(std::string_view work_directory) {
+  std::string candidate = platform::join_path(work_directory, installer_script_name);
+  if (platform::is_file(candidate)) return candidate;
+
+  auto listing = platform::list_directory(work_directory);
+  if (!listing) return std::nullopt;
+  // One level down only, in the order the listing gives; entries that fail are skipped.
+  while (auto entry = platform::next_entry(*listing)) {
+    if (!*entry) continue;
+    candidate = platform::join_path(platform::entry_path(**entry), installer_script_name);
+    if (platform::is_file(candidate)) return candidate;
+  }
+  return std::nullopt;
+}
+
+platform::Result<void> remove_work_directory(std::string_view path) { return platform::remove_directory_all(path); }
+
+}  // namespace setup

@@ -1,0 +1,121 @@
+// The work directory's life and the search for the installer script, on the real file system.
+#include <optional>
+#include <string>
+
+#include "platform/fs_fixture.hpp"
+#include "setup/work_directory.hpp"
+
+namespace {
+
+using namespace fs_test;
+
+using WorkDirectory = TempTree;
+
+// The script path the search must give for a folder: the folder joined with install.ps1.
+std::string script_in(const std::string& folder) { return platform::join_path(folder, "install.ps1"); }
+
+TEST_F(WorkDirectory, IsNamedAfterTheProcessInsideTheTemporaryDirectory) {
+  const std::string path = setup::work_directory_path();
+  const std::string name = "zarvo-setup-" + std::to_string(platform::current_process_id());
+  const std::string temp = platform::temp_directory();
+  ASSERT_TRUE(path.starts_with(temp)) << path;
+  std::string_view rest = std::string_view(path).substr(temp.size());
+  if (!temp.ends_with(platform::path_separator())) {
+    ASSERT_TRUE(rest.starts_with(platform::path_separator())) << path;
+    rest.remove_prefix(1);
+  }
+  EXPECT_EQ(rest, name);
+  EXPECT_EQ(path, setup::work_directory_path());  // the same every time
+}
+
+TEST_F(WorkDirectory, IsCreatedWithItsParentsAndRemovedWithItsContents) {
+  const std::string work = at({"temp", "zarvo-setup-77"});
+  ASSERT_TRUE(setup::create_work_directory(work));
+  ASSERT_TRUE(is_directory(work));
+  make_directory(platform::join_path(work, "payload"));
+  write_text(script_in(platform::join_path(work, "payload")), "exit 0");
+
+  auto removed = setup::remove_work_directory(work);
+  ASSERT_TRUE(removed) << describe(removed);
+  EXPECT_FALSE(exists(work));
+  EXPECT_TRUE(is_directory(at({"temp"})));
+}
+
+TEST_F(WorkDirectory, LeftoversOfAnEarlierRunAreReused) {
+  const std::string work = at({"zarvo-setup-5"});
+  make_directory(work);
+  write_text(script_in(work), "old script");
+  write_text(platform::join_path(work, "old.txt"), "old");
+
+  ASSERT_TRUE(setup::create_work_directory(work));
+
+  EXPECT_EQ(read_text(platform::join_path(work, "old.txt")), "old");
+  EXPECT_EQ(setup::locate_installer_script(work), script_in(work));
+  EXPECT_EQ(read_text(script_in(work)), "old script");
+}
+
+TEST_F(WorkDirectory, AFileWithItsNameMakesCreationFail) {
+  const std::string work = at({"zarvo-setup-6"});
+  write_text(work, "in the way");
+  auto made = setup::create_work_directory(work);
+  ASSERT_FALSE(made);
+  EXPECT_EQ(made.error(), platform::PlatformError::os(code_already_exists));
+  EXPECT_EQ(read_text(work), "in the way");
+}
+
+TEST_F(WorkDirectory, ScriptAtTheRootWinsOverOneInASubfolder) {
+  make_directory(at({"a"}));
+  write_text(script_in(at({"a"})), "");
+  write_text(script_in(root_), "");
+  EXPECT_EQ(setup::locate_installer_script(root_), script_in(root_));
+}
+
+TEST_F(WorkDirectory, TheFirstListedSubfolderWins) {
+  for (const char* name : {"one", "two", "three"}) {
+    make_directory(at({name}));
+    write_text(script_in(at({name})), "");
+  }
+  make_directory(at({"no-script"}));
+  write_text(at({"README.md"}), "");
+
+  // The file system decides the order; the first folder it lists that holds a script wins.
+  std::optional<std::string> expected;
+  for (const auto& entry : stdfs::directory_iterator(host_path(root_))) {
+    const std::u8string name = entry.path().filename().u8string();
+    const std::string folder = platform::join_path(root_, std::string(name.begin(), name.end()));
+    if (exists(script_in(folder))) {
+      expected = script_in(folder);
+      break;
+    }
+  }
+  ASSERT_TRUE(expected);
+  EXPECT_EQ(setup::locate_installer_script(root_), expected);
+}
+
+TEST_F(WorkDirectory, AScriptTwoLevelsDownIsNotFound) {
+  const std::string deep = at({"a", "b"});
+  make_directory(deep);
+  write_text(script_in(deep), "");
+  write_text(at({"README.md"}), "a file entry: its candidate is below a file and never matches");
+  EXPECT_EQ(setup::locate_installer_script(root_), std::nullopt);
+}
+
+TEST_F(WorkDirectory, AFolderNamedLikeTheScriptIsSearchedInto) {
+  const std::string folder = at({"install.ps1"});
+  make_directory(folder);
+  write_text(script_in(folder), "");
+  EXPECT_EQ(setup::locate_installer_script(root_), script_in(folder));
+}
+
+TEST_F(WorkDirectory, AFolderNamedLikeTheScriptIsNoScript) {
+  make_directory(script_in(at({"a"})));  // a/install.ps1 is a folder
+  EXPECT_EQ(setup::locate_installer_script(root_), std::nullopt);
+}
+
+TEST_F(WorkDirectory, NothingIsFoundInAMissingOrEmptyDirectory) {
+  EXPECT_EQ(setup::locate_installer_script(at({"missing"})), std::nullopt);
+  make_directory(at({"empty"}));
+  EXPECT_EQ(setup::locate_installer_script(at({"empty"})), std::nullopt);
+}
+
+}  // namespace
