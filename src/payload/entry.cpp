@@ -1,0 +1,51 @@
+#include "payload/entry.hpp"
+
+#include "payload/entry_name.hpp"
+#include "payload/entry_path.hpp"
+
+namespace payload {
+
+namespace {
+constexpr std::uint16_t flag_encrypted = 1 << 0;
+constexpr std::uint16_t flag_utf8 = 1 << 11;
+constexpr std::uint8_t host_unix = 3;
+constexpr std::uint32_t unix_link_type = 0xA000;
+}  // namespace
+
+Entry describe_entry(const CentralRecord& record) {
+  Entry entry;
+  entry.name = decode_entry_name(record.name, (record.flags & flag_utf8) != 0, record.extra);
+  entry.encrypted = (record.flags & flag_encrypted) != 0;
+  entry.method = record.method;
+  entry.aes = find_extra_field(record.extra, extra_aes).has_value();
+  entry.crc32 = record.crc32;
+  entry.host_system = static_cast<std::uint8_t>(record.version_made_by >> 8);
+  entry.external_attributes = record.external_attributes;
+  return entry;
+}
+
+std::optional<ArchiveError> entry_refusal(const Entry& entry) {
+  if (entry.encrypted) return ArchiveError::unsupported("Password required to decrypt file");
+  if (entry.method != 0 && entry.method != 8) return ArchiveError::unsupported("Compression method not supported");
+  if (entry.aes) return ArchiveError::wrong_password();
+  return std::nullopt;
+}
+
+EntryKind entry_kind(const Entry& entry) {
+  const std::uint32_t mode = entry.external_attributes >> 16;
+  if (entry.host_system == host_unix && entry.external_attributes != 0 &&
+      (mode & unix_link_type) == unix_link_type) {
+    return EntryKind::Link;
+  }
+  return names_directory(entry.name) ? EntryKind::Directory : EntryKind::File;
+}
+
+bool link_is_directory(std::string_view target, std::span<const Entry> entries,
+                       const std::function<bool(std::string_view)>& is_directory) {
+  for (const Entry& e : entries) {
+    if (e.name == target && entry_kind(e) == EntryKind::Directory) return true;
+  }
+  return is_directory(target);
+}
+
+}  // namespace payload

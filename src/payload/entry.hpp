@@ -1,0 +1,39 @@
+// What the extraction knows of one entry, and the decisions made from that alone.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "payload/archive_error.hpp"
+#include "payload/central_directory.hpp"
+
+namespace payload {
+
+struct Entry {
+  std::string name;  // decoded
+  bool encrypted = false;
+  std::uint16_t method = 0;
+  bool aes = false;  // carries an AES extra field
+  std::uint32_t crc32 = 0;
+  std::uint8_t host_system = 0;  // 3 = Unix
+  std::uint32_t external_attributes = 0;
+};
+
+Entry describe_entry(const CentralRecord& record);
+
+// The refusal that comes before anything else about an entry (encryption, method, AES), if any.
+std::optional<ArchiveError> entry_refusal(const Entry& entry);
+
+enum class EntryKind { Link, Directory, File };
+EntryKind entry_kind(const Entry& entry);
+
+// Whether a link to `target` is made of directory kind: the archive holds a directory entry named
+// exactly so, or the target names an existing directory (as `is_directory` answers).
+bool link_is_directory(std::string_view target, std::span<const Entry> entries,
+                       const std::function<bool(std::string_view)>& is_directory);
+
+}  // namespace payload

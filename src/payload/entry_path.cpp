@@ -1,0 +1,36 @@
+#include "payload/entry_path.hpp"
+
+namespace payload {
+
+namespace {
+
+bool is_separator(char c) { return c == '/' || c == '\\'; }
+bool is_ascii_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+}  // namespace
+
+std::optional<std::vector<std::string>> simplified_path(std::string_view name) {
+  if (name.find('\0') != std::string_view::npos) return std::nullopt;
+  if (!name.empty() && is_separator(name.front())) return std::nullopt;
+  if (name.size() >= 2 && is_ascii_letter(name[0]) && name[1] == ':') return std::nullopt;
+
+  std::vector<std::string> kept;
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    std::size_t end = start;
+    while (end < name.size() && !is_separator(name[end])) ++end;
+    const std::string_view piece = name.substr(start, end - start);
+    if (piece == "..") {
+      if (kept.empty()) return std::nullopt;
+      kept.pop_back();
+    } else if (!piece.empty() && piece != ".") {
+      kept.emplace_back(piece);
+    }
+    start = end + 1;
+  }
+  return kept;
+}
+
+bool names_directory(std::string_view name) { return !name.empty() && is_separator(name.back()); }
+
+}  // namespace payload

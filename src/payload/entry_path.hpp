@@ -1,0 +1,21 @@
+// The path rule: what an entry name (or a link target met on the way) means below the base.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace payload {
+
+// The components a name reduces to, or none when it names nothing below its start: it holds a
+// NUL, begins with a separator (rooted, UNC, device and extended-length forms) or with a drive
+// letter and a colon, or its `..` components climb above the top. `\` and `/` both separate,
+// empty pieces vanish, `.` is dropped and `..` removes the last component kept. The result may
+// be empty: the name then denotes its start itself.
+std::optional<std::vector<std::string>> simplified_path(std::string_view name);
+
+// Whether a name denotes a directory: it ends with `/` or `\`.
+bool names_directory(std::string_view name);
+
+}  // namespace payload

@@ -1,0 +1,64 @@
+// The path rule that turns an entry name (or a link target) into components below the base.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "payload/entry_path.hpp"
+
+namespace {
+
+using payload::names_directory;
+using payload::simplified_path;
+using Components = std::vector<std::string>;
+
+TEST(EntryPath, BothSeparatorsSplitAndEmptyPiecesVanish) {
+  EXPECT_EQ(simplified_path("bin\\zarvo.exe"), Components({"bin", "zarvo.exe"}));
+  EXPECT_EQ(simplified_path("bin/zarvo.exe"), Components({"bin", "zarvo.exe"}));
+  EXPECT_EQ(simplified_path("skills\\status/SKILL.md"), Components({"skills", "status", "SKILL.md"}));
+  EXPECT_EQ(simplified_path("a//b\\\\c/"), Components({"a", "b", "c"}));
+  EXPECT_EQ(simplified_path("install.ps1"), Components({"install.ps1"}));
+}
+
+TEST(EntryPath, DotIsDroppedAndDotDotPopsWhileBelowTheTop) {
+  EXPECT_EQ(simplified_path("a\\..\\b"), Components({"b"}));
+  EXPECT_EQ(simplified_path("./a/./b/."), Components({"a", "b"}));
+  EXPECT_EQ(simplified_path("a/b/../../c/d/.."), Components({"c"}));
+  // Dots that are part of a name are names.
+  EXPECT_EQ(simplified_path("...\\.x\\x."), Components({"...", ".x", "x."}));
+}
+
+TEST(EntryPath, NamesReducingToNothingDenoteTheStart) {
+  EXPECT_EQ(simplified_path(""), Components());
+  EXPECT_EQ(simplified_path("."), Components());
+  EXPECT_EQ(simplified_path("./"), Components());
+  EXPECT_EQ(simplified_path("a/.."), Components());
+}
+
+TEST(EntryPath, RootedUncDeviceDriveNulAndClimbingNamesHaveNone) {
+  for (const std::string& name : std::vector<std::string>{
+           "\\x", "/x", "/", "\\", "\\\\server\\share\\x", "//server/share/x", "\\\\?\\C:\\x", "\\\\.\\COM1",
+           "\\??\\C:\\x", "C:x", "c:\\x", "z:/x", "C:", std::string("a\0b", 3), std::string("\0", 1), "..",
+           "..\\x", "a/../../x", "./../x", "a\\b\\..\\..\\..", "/etc/passwd"}) {
+    EXPECT_EQ(simplified_path(name), std::nullopt) << name;
+  }
+}
+
+TEST(EntryPath, ColonsAndOddCharactersAfterTheFirstPlaceAreOrdinary) {
+  // Only a letter and a colon at the very start form a drive.
+  EXPECT_EQ(simplified_path("1:x"), Components({"1:x"}));
+  EXPECT_EQ(simplified_path("a\\C:\\x"), Components({"a", "C:", "x"}));
+  EXPECT_EQ(simplified_path("\xC3\xBC" "ber:x"), Components({"\xC3\xBC" "ber:x"}));
+}
+
+TEST(EntryPath, TrailingSeparatorMarksADirectory) {
+  EXPECT_TRUE(names_directory("a/"));
+  EXPECT_TRUE(names_directory("a\\b\\"));
+  EXPECT_TRUE(names_directory("./"));
+  EXPECT_FALSE(names_directory("a"));
+  EXPECT_FALSE(names_directory("a/b"));
+  EXPECT_FALSE(names_directory("."));
+  EXPECT_FALSE(names_directory(""));
+}
+
+}  // namespace

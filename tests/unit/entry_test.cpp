@@ -1,0 +1,76 @@
+// The per-entry decisions: the refusals that come first, the entry's kind, the link's kind.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "payload/entry.hpp"
+#include "payload/libzip_error.hpp"
+
+namespace {
+
+using payload::ArchiveError;
+using payload::Entry;
+using payload::entry_kind;
+using payload::entry_refusal;
+using payload::EntryKind;
+
+TEST(Entry, RefusalsComeInOrderEncryptionMethodAes) {
+  const auto password = ArchiveError::unsupported("Password required to decrypt file");
+  const auto method = ArchiveError::unsupported("Compression method not supported");
+  EXPECT_EQ(entry_refusal({.encrypted = true, .method = 99, .aes = true}), password);
+  EXPECT_EQ(entry_refusal({.encrypted = true, .method = 8}), password);
+  EXPECT_EQ(entry_refusal({.method = 12, .aes = true}), method);
+  EXPECT_EQ(entry_refusal({.method = 14}), method);
+  EXPECT_EQ(entry_refusal({.method = 8, .aes = true}), ArchiveError::wrong_password());
+  EXPECT_EQ(entry_refusal({.name = "d/", .encrypted = true, .method = 0}), password);
+  EXPECT_EQ(entry_refusal({.method = 0}), std::nullopt);
+  EXPECT_EQ(entry_refusal({.method = 8}), std::nullopt);
+  EXPECT_EQ(ArchiveError::wrong_password().reason_text(), "The password provided is incorrect");
+}
+
+TEST(Entry, LinkNeedsUnixHostNonZeroAttributesAndBothLinkTypeBits) {
+  EXPECT_EQ(entry_kind({.name = "l", .host_system = 3, .external_attributes = 0120777u << 16}), EntryKind::Link);
+  EXPECT_EQ(entry_kind({.name = "l/", .host_system = 3, .external_attributes = 0xA0000000}), EntryKind::Link);
+  EXPECT_EQ(entry_kind({.name = "l", .host_system = 3, .external_attributes = 0xE0000000}), EntryKind::Link);
+  // A regular file's mode, a socket's (0xC000) and the same bits from another host are not links.
+  EXPECT_EQ(entry_kind({.name = "l", .host_system = 3, .external_attributes = 0100644u << 16}), EntryKind::File);
+  EXPECT_EQ(entry_kind({.name = "l", .host_system = 3, .external_attributes = 0xC1FF0000}), EntryKind::File);
+  EXPECT_EQ(entry_kind({.name = "l", .host_system = 0, .external_attributes = 0xA1FF0000}), EntryKind::File);
+  EXPECT_EQ(entry_kind({.name = "d\\", .host_system = 3, .external_attributes = 040755u << 16}),
+            EntryKind::Directory);
+  EXPECT_EQ(entry_kind({.name = "d/", .host_system = 0, .external_attributes = 0x10}), EntryKind::Directory);
+  EXPECT_EQ(entry_kind({.name = "./"}), EntryKind::Directory);
+  EXPECT_EQ(entry_kind({.name = "."}), EntryKind::File);
+}
+
+TEST(Entry, LinkIsOfDirectoryKindForADirectoryEntryOfThatNameOrAnExistingDirectory) {
+  const std::vector<Entry> entries{{.name = "docs/"}, {.name = "notes"}, {.name = "file/"}};
+  std::vector<std::string> asked;
+  auto existing = [&](std::string_view t) {
+    asked.emplace_back(t);
+    return t == "C:\\Windows";
+  };
+  EXPECT_TRUE(payload::link_is_directory("docs/", entries, existing));
+  EXPECT_TRUE(payload::link_is_directory("C:\\Windows", entries, existing));
+  EXPECT_FALSE(payload::link_is_directory("docs", entries, existing));   // not exactly the name
+  EXPECT_FALSE(payload::link_is_directory("notes", entries, existing));  // a file entry
+  EXPECT_EQ(asked, (std::vector<std::string>{"C:\\Windows", "docs", "notes"}));
+}
+
+TEST(LibzipError, CodesMapToTheFixedTextsOrKeepTheLibrarysOwn) {
+  using payload::archive_error_from_libzip;
+  EXPECT_EQ(archive_error_from_libzip(19, 0).reason_text(), "invalid Zip archive: Could not find EOCD");
+  EXPECT_EQ(archive_error_from_libzip(1, 0).reason_text(),
+            "invalid Zip archive: Multi-disk ZIP files are not supported");
+  EXPECT_EQ(archive_error_from_libzip(7, 0).reason_text(), "i/o error: Invalid checksum");
+  EXPECT_EQ(archive_error_from_libzip(13, -3).reason_text(), "i/o error: corrupt deflate stream");
+  EXPECT_EQ(archive_error_from_libzip(26, 0), ArchiveError::unsupported("Password required to decrypt file"));
+  EXPECT_EQ(archive_error_from_libzip(16, 0), ArchiveError::unsupported("Compression method not supported"));
+  EXPECT_EQ(archive_error_from_libzip(27, 0), ArchiveError::wrong_password());
+  EXPECT_EQ(archive_error_from_libzip(21, 0), ArchiveError::invalid("Zip archive inconsistent"));
+  EXPECT_EQ(archive_error_from_libzip(14, 0), ArchiveError::io("Malloc failure"));
+  EXPECT_EQ(archive_error_from_libzip(5, 5), ArchiveError::io(std::string("Read error: ") + std::strerror(5)));
+}
+
+}  // namespace
