@@ -1,9 +1,12 @@
-# zarvo_add_setup(<target> <archive> [DEPENDS <targets or files>...])
+# zarvo_add_setup(<target> <archive> [MAIN <source>] [DEPENDS <targets or files>...])
 # Builds the setup executable around one payload archive. The archive is embedded with .incbin;
 # its length constant is generated from the same file at build time, and the assembler checks
 # that both agree. Changing the archive rebuilds the setup.
 function(zarvo_add_setup target archive)
-  cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
+  cmake_parse_arguments(ARG "" "MAIN" "DEPENDS" ${ARGN})
+  if(NOT ARG_MAIN)
+    set(ARG_MAIN ${ZARVO_SOURCE_DIR}/src/main.cpp)  # a test may put its own entry point around a payload
+  endif()
   set(gen "${CMAKE_CURRENT_BINARY_DIR}/${target}-payload")
   add_custom_command(
     OUTPUT "${gen}/payload_config.h"
@@ -31,7 +34,7 @@ function(zarvo_add_setup target archive)
     set(resources "${gen}/resources.rc")
   endif()
   add_executable(${target}
-    ${ZARVO_SOURCE_DIR}/src/main.cpp
+    ${ARG_MAIN}
     ${ZARVO_SOURCE_DIR}/src/payload/span.cpp
     "${gen}/payload.S"
     ${resources})
