@@ -9,8 +9,8 @@ SOURCE_DATE_EPOCH when that is set), the same bytes for the same input.
 
 Before anything is written the payload contract is checked: install.ps1 at the root or at the
 root of the one top-level folder, ASCII only and without a byte-order mark; beside it a bin folder
-holding .exe files, zarvo.exe among them; relative ASCII names only. Each violation is reported
-on its own line naming the file and the rule, and the exit code is 1.
+holding .exe files, zarvo.exe among them; relative ASCII names only, without a colon. Each
+violation is reported on its own line naming the file and the rule, and the exit code is 1.
 
 Usage: pack_payload.py [--no-check] <folder> <output.zip>
        pack_payload.py --check <archive.zip>      (checks an existing archive, writes nothing)
@@ -50,6 +50,8 @@ def contract_violations(names, read):
             problems.append(f"{name!r}: names must be printable ASCII")
         elif name.startswith(("\\", "/")) or re.match(r"[A-Za-z]:", name) or ".." in parts or "." in parts:
             problems.append(f"{name}: names must be relative, without '.' or '..' components")
+        elif ":" in name:
+            problems.append(f"{name}: names must hold no colon (Windows reads it as a drive or a stream)")
     files = [n for n in names if not n.endswith(("\\", "/"))]
     split = {n: [p for p in re.split(r"[\\/]", n) if p] for n in files}
     roots = [""] if any(p == ["install.ps1"] for p in split.values()) else []

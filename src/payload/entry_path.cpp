@@ -5,14 +5,12 @@ namespace payload {
 namespace {
 
 bool is_separator(char c) { return c == '/' || c == '\\'; }
-bool is_ascii_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 }  // namespace
 
 std::optional<std::vector<std::string>> simplified_path(std::string_view name) {
-  if (name.find('\0') != std::string_view::npos) return std::nullopt;
+  if (name.find_first_of(std::string_view(":\0", 2)) != std::string_view::npos) return std::nullopt;
   if (!name.empty() && is_separator(name.front())) return std::nullopt;
-  if (name.size() >= 2 && is_ascii_letter(name[0]) && name[1] == ':') return std::nullopt;
 
   std::vector<std::string> kept;
   std::size_t start = 0;

@@ -9,10 +9,14 @@
 namespace payload {
 
 // The components a name reduces to, or none when it names nothing below its start: it holds a
-// NUL, begins with a separator (rooted, UNC, device and extended-length forms) or with a drive
-// letter and a colon, or its `..` components climb above the top. `\` and `/` both separate,
-// empty pieces vanish, `.` is dropped and `..` removes the last component kept. The result may
-// be empty: the name then denotes its start itself.
+// NUL or a colon anywhere, begins with a separator (rooted, UNC, device and extended-length forms),
+// or its `..` components climb above the top. `\` and `/` both separate, empty pieces vanish, `.`
+// is dropped and `..` removes the last component kept. The result may be empty: the name then
+// denotes its start itself.
+//
+// A colon is never part of a Windows file name: in any component it makes a drive ("C:x", which
+// the Windows join takes as a path of its own, relative to that drive's current folder) or names
+// a stream ("f:s", which on NTFS is written through a link at "f" to the link's target).
 std::optional<std::vector<std::string>> simplified_path(std::string_view name);
 
 // Whether a name denotes a directory: it ends with `/` or `\`.

@@ -31,10 +31,14 @@ ArchiveError refuse_link(const std::string& path) {
 }
 
 // Walks the components from the base, creating missing folders on the way (not the last
-// component), and gives the output path.
-std::expected<std::string, ArchiveError> walk(std::string path, const std::vector<std::string>& components) {
+// component), and gives the output path. Every path on the way must lie below the base before
+// anything is asked or made of it: the name rule already sees to that, and this check keeps it
+// so whatever the system's join would make of a component.
+std::expected<std::string, ArchiveError> walk(const std::string& base, const std::vector<std::string>& components) {
+  std::string path = base;
   for (std::size_t k = 0; k < components.size(); ++k) {
     path = platform::join_path(path, components[k]);
+    if (!platform::lies_below(base, path)) return std::unexpected(ArchiveError::invalid("Invalid file path"));
     const auto status = platform::link_status(path);
     if (!status) {
       if (status.error().kind() != platform::ErrorKind::NotFound) return std::unexpected(io(status.error()));

@@ -14,5 +14,9 @@ char path_separator();
 std::string join_path(std::string_view base, std::string_view more);
 // The path without its last component, or none for an empty path or a bare root.
 std::optional<std::string> parent_path(std::string_view path);
+// Whether the system puts `path` strictly below `base`, judged component by component: every
+// component of the base, then at least one more that is an ordinary name: not `.` or `..`, and on
+// Windows none that the system reads as a drive, a stream or a device.
+bool lies_below(std::string_view base, std::string_view path);
 
 }  // namespace platform

@@ -11,6 +11,7 @@
 // verbatim path, which the system takes literally: there only `\` separates.
 #include "platform/windows_path.hpp"
 
+#include <algorithm>
 #include <vector>
 
 namespace platform::windows_path {
@@ -139,6 +140,31 @@ std::string merge_verbatim(std::string_view base, const Prefix& prefix, std::str
 bool is_u16_separator(char16_t c) { return c == u'\\' || c == u'/'; }
 bool is_u16_ascii_letter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
 
+std::string_view component_text(std::string_view path, const Component& c) {
+  return path.substr(c.start, c.end - c.start);
+}
+
+// A DOS device name (CON, PRN, AUX, NUL, COM0-9 and LPT0-9, the digit also as a superscript ¹ ² ³),
+// with any extension: Win32 turns such a component of an ordinary path into the device itself.
+bool is_device_name(std::string_view name) {
+  const std::string_view stem = name.substr(0, std::min(name.find('.'), name.size()));
+  std::string upper;
+  for (const char c : stem) upper += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  while (!upper.empty() && upper.back() == ' ') upper.pop_back();
+  if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL") return true;
+  if (!upper.starts_with("COM") && !upper.starts_with("LPT")) return false;
+  const std::string_view digit = std::string_view(upper).substr(3);
+  return (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') || digit == "\xC2\xB9" || digit == "\xC2\xB2" ||
+         digit == "\xC2\xB3";
+}
+
+// A name the system takes as it stands, one level below its folder.
+bool is_ordinary_name(std::string_view name, bool verbatim) {
+  if (name.empty() || name == "." || name == ".." || name.find(':') != std::string_view::npos) return false;
+  if (verbatim) return name.find('/') == std::string_view::npos;
+  return name.back() != '.' && name.back() != ' ' && !is_device_name(name);
+}
+
 }  // namespace
 
 std::string join_path(std::string_view base, std::string_view more) {
@@ -166,6 +192,26 @@ std::optional<std::string> parent_path(std::string_view path) {
   if (found.empty()) return std::nullopt;
   if (found.size() == 1) return std::string(path.substr(0, body));
   return std::string(path.substr(0, found[found.size() - 2].end));
+}
+
+bool lies_below(std::string_view base, std::string_view path) {
+  const Prefix base_prefix = parse_prefix(base);
+  const Prefix path_prefix = parse_prefix(path);
+  if (base_prefix.kind != path_prefix.kind || base.substr(0, base_prefix.length) != path.substr(0, path_prefix.length)) {
+    return false;
+  }
+  const bool verbatim = base_prefix.verbatim();
+  const bool root = has_root_at(base, base_prefix.length, verbatim);
+  if (root != has_root_at(path, path_prefix.length, verbatim)) return false;
+  const std::size_t body = base_prefix.length + (root ? 1 : 0);
+  const std::vector<Component> above = components(base, base_prefix, body);
+  const std::vector<Component> found = components(path, path_prefix, body);
+  if (found.size() <= above.size()) return false;
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    const std::string_view name = component_text(path, found[i]);
+    if (i < above.size() ? name != component_text(base, above[i]) : !is_ordinary_name(name, verbatim)) return false;
+  }
+  return true;
 }
 
 Result<std::u16string> native_form(std::u16string_view path, const FullPathQuery& full_path) {

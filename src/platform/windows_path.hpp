@@ -13,6 +13,13 @@ namespace platform::windows_path {
 std::string join_path(std::string_view base, std::string_view more);
 std::optional<std::string> parent_path(std::string_view path);
 
+// Whether the system puts `path` strictly below `base`, judged component by component (so
+// `C:\t\ab` is not below `C:\t\a`): the same prefix and root, every component of the base, then
+// at least one more. A further component must be an ordinary name: not `.` or `..`, no colon (a
+// drive or a stream), no `/` inside a verbatim path; outside one, also none that the system would
+// rewrite (a device name such as `CON` or `nul.txt`, trailing dots or spaces).
+bool lies_below(std::string_view base, std::string_view path);
+
 // GetFullPathNameW as a query: the absolute form of a path, or the OS error.
 using FullPathQuery = std::function<Result<std::u16string>(std::u16string_view)>;
 

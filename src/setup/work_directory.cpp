@@ -15,7 +15,15 @@ std::string work_directory_path() {
                              "zarvo-setup-" + std::to_string(platform::current_process_id()));
 }
 
-platform::Result<void> create_work_directory(std::string_view path) { return platform::create_directory_all(path); }
+platform::Result<void> create_work_directory(std::string_view path) {
+  // A directory (or link) left under this name by an earlier run with the same process id goes
+  // first, with the link-safe removal: nothing of the old run may be taken for the new payload's,
+  // least of all an old install.ps1 at the top. Anything else in the way fails the creation below.
+  if (const auto status = platform::link_status(path); status && (status->directory || status->link)) {
+    if (auto removed = platform::remove_directory_all(path); !removed) return removed;
+  }
+  return platform::create_directory_all(path);
+}
 
 std::optional<std::string> locate_installer_script(std::string_view work_directory) {
   std::string candidate = platform::join_path(work_directory, installer_script_name);

@@ -5,9 +5,13 @@
   craft_payload.py bad-crc <in.zip> <entry> <out>    a copy whose entry has a wrong CRC-32, in
                                                      its local header and central record alike,
                                                      so that only the data check fails
+  craft_payload.py entries <out> <name>=<text>...    stored entries with these names, as given
+                                                     (names no packer would write: a drive or a
+                                                     stream in the middle of a name, say)
 """
 import struct
 import sys
+import zlib
 
 
 def garbage(out):
@@ -35,11 +39,30 @@ def bad_crc(source, entry, out):
     raise SystemExit(f"{source}: no entry {entry}")
 
 
+def entries(out, specs):
+    """Stored entries in the given order, then the directory and the end record."""
+    body, directory = b"", b""
+    for spec in specs:
+        name, text = spec.split("=", 1)
+        raw, data = name.encode("utf-8"), text.encode("utf-8")
+        crc = zlib.crc32(data) & 0xFFFFFFFF
+        offset = len(body)
+        body += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, 0, 0, 0x21, crc, len(data), len(data), len(raw), 0)
+        body += raw + data
+        directory += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, 0, 0, 0, 0x21, crc, len(data), len(data),
+                                 len(raw), 0, 0, 0, 0, 0, offset) + raw
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(specs), len(specs), len(directory), len(body), 0)
+    with open(out, "wb") as f:
+        f.write(body + directory + end)
+
+
 def main(args):
     if args[:1] == ["garbage"] and len(args) == 2:
         garbage(args[1])
     elif args[:1] == ["bad-crc"] and len(args) == 4:
         bad_crc(*args[1:])
+    elif args[:1] == ["entries"] and len(args) >= 3:
+        entries(args[1], args[2:])
     else:
         print(__doc__, file=sys.stderr)
         return 2

@@ -84,17 +84,25 @@ class Lane:
             command.insert(0, self.emulator)
         return subprocess.run(command, check=True, capture_output=True, stdin=subprocess.DEVNULL).stdout.decode()
 
-    def run(self, setup, env, unset, cwd, stdin):
-        """Runs the setup; gives (exit code, stdout, stderr) as text."""
+    def run(self, setup, env, unset, cwd, stdin, leftover=None):
+        """Runs the setup; gives (exit code, stdout, stderr) as text. A `leftover` folder is moved
+        to the work directory's name (zarvo-setup-<the setup's process id>) before the setup starts,
+        as an earlier run with the same process id would have left it."""
         if self.windows:
             command = [self.emulator, self.envrun]
             command += [f"{name}={value}" for name, value in env.items()]
             for name in unset:
                 command += ["-u", name]
+            if leftover:
+                command += ["-L", self.native(leftover)]
             command += ["-C", self.native(cwd), "--", self.native(setup)]
             run_env = dict(os.environ)
         else:
             command = [setup]
+            if leftover:
+                # The shell's own process id is the setup's: exec keeps it.
+                move = 'mv -- "$1" "${TMPDIR%/}/zarvo-setup-$$" && exec "$2"'
+                command = ["/bin/sh", "-c", move, "sh", leftover, setup]
             run_env = {"LANG": "C.UTF-8", **env}
         done = subprocess.run(command, input=stdin, capture_output=True, cwd=cwd, env=run_env, timeout=180)
         return done.returncode, done.stdout.decode("utf-8", "replace"), done.stderr.decode("utf-8", "replace")
@@ -156,8 +164,8 @@ class Case:
         shutil.copy2(os.path.join(self.args.stand_ins_hud, "zarvo-hud.exe"), os.path.join(folder, "zarvo-hud.exe"))
         return self.lane.native(folder) + self.lane.sep + "zarvo-hud.exe"
 
-    def run(self):
-        self.code, self.out, self.err = self.lane.run(self.setup, self.env, self.unset, self.cwd, self.stdin)
+    def run(self, leftover=None):
+        self.code, self.out, self.err = self.lane.run(self.setup, self.env, self.unset, self.cwd, self.stdin, leftover)
         if os.environ.get("ZARVO_E2E_VERBOSE"):
             print(f"--- {self.root}\nexit code {self.code}\nstdout {self.out!r}\nstderr {self.err!r}")
         return self
@@ -288,6 +296,33 @@ def case_success(lane, args, cases):
         check(read_record(case.hud_record) is None, f"{case.root}: a Home window program was started")
 
 
+def case_leftover_work_directory(lane, args, cases):
+    """A failed run keeps its work directory, with its install.ps1 at the top. A later run whose
+    process id is the same (Wine hands out the same small ids) must not use any of it: the new
+    payload's script, one level down, is the one run, and the run succeeds."""
+    case = Case(lane, args, "leftover-work-directory", "good")
+    cases.append(case)
+    case.env["ZARVO_PS_EXIT"] = "1"
+    case.run()
+    message = "the installer exited with 1 \u2014 its output above says why"
+    old_work = case.expect_failure(lambda shown: f"extracting to {shown}\n" + RUNNING + INSTALLER_SAYS, message)
+    leftover = os.path.join(case.root, "leftover")
+    os.rename(old_work, leftover)
+    os.remove(case.ps_record)
+
+    case.payload = "nested"
+    shutil.copy2(args.setups["nested"], case.setup)
+    del case.env["ZARVO_PS_EXIT"]
+    case.run(leftover=leftover)
+    shown, work = case.work_directory()
+    check(not os.path.exists(leftover), "the leftover folder was not moved into place")
+    check_equal(case.code, 0, "exit code")
+    check_equal(case.out, success_rows(case, shown, NOT_OPENED), "standard output")
+    check_equal(case.err, "", "standard error")
+    case.installer_record(shown + lane.sep + "pkg")
+    check(not os.path.exists(work), f"{work}: the work directory was not removed after success")
+
+
 def case_temp_dir_fails(lane, args, cases):
     case = Case(lane, args, "temp-dir-fails", "good")
     cases.append(case)
@@ -320,6 +355,31 @@ def case_extraction_fails(lane, args, cases):
     work = case.expect_failure(lambda shown: f"extracting to {shown}\n", "extracting payload: i/o error: Invalid checksum")
     # Everything up to the failing entry stays, and the failing file itself is written in full.
     case.expect_tree(work, case.payload_files("good"))
+    check(read_record(case.ps_record) is None, "PowerShell ran")
+
+
+ESCAPE_NAME = "zarvo-e2e-escape.txt"
+
+
+def files_named(name, *roots):
+    return sorted(os.path.join(folder, name) for root in roots for folder, _, names in os.walk(root) if name in names)
+
+
+def case_escape_refused(lane, args, cases):
+    """A name whose second component is a drive ("a\\C:...") is refused after the good file before
+    it, and nothing is written outside the work directory: not in the case folder, and under Wine
+    not anywhere in the prefix (drive C's current folder is where such a name would land)."""
+    case = Case(lane, args, "escape-refused", "escape")
+    cases.append(case)
+    wine_prefix = os.environ.get("WINEPREFIX") if lane.windows else None
+    check(not lane.windows or wine_prefix, "the windows lane runs with WINEPREFIX set")
+    roots = [case.root] + ([wine_prefix] if wine_prefix else [])
+    check_equal(files_named(ESCAPE_NAME, *roots), [], "files of the escaping name before the run")
+    case.run()
+    work = case.expect_failure(lambda shown: f"extracting to {shown}\n",
+                               "extracting payload: invalid Zip archive: Invalid file path")
+    case.expect_tree(work, {"good.txt": b"kept"})
+    check_equal(files_named(ESCAPE_NAME, *roots), [], "files of the escaping name after the run")
     check(read_record(case.ps_record) is None, "PowerShell ran")
 
 
@@ -379,9 +439,11 @@ class SkipCase(Exception):
 
 CASES = {
     "success": case_success,
+    "leftover-work-directory": case_leftover_work_directory,
     "temp-dir-fails": case_temp_dir_fails,
     "unreadable-payload": case_unreadable_payload,
     "extraction-fails": case_extraction_fails,
+    "escape-refused": case_escape_refused,
     "no-script": case_no_script,
     "no-powershell": case_no_powershell,
     "powershell-not-a-program": case_powershell_not_a_program,

@@ -242,6 +242,31 @@ TEST_F(FileSystem, CreatingAnExistingFileEmptiesIt) {
   EXPECT_EQ(read_text(path), "new");
 }
 
+// Whatever the link points at, creating a file at its path opens the link itself and refuses it:
+// no target is created, emptied or written.
+TEST_F(FileSystem, CreatingAFileAtALinkFailsWithoutTouchingTheTarget) {
+  SKIP_WITHOUT_LINKS();
+  const std::string target = at({"target.txt"});
+  write_text(target, "untouched");
+  const std::string to_file = at({"to-file"});
+  const std::string dangling = at({"dangling"});
+  ASSERT_TRUE(platform::create_link(target, to_file, false));
+  ASSERT_TRUE(platform::create_link(at({"never-made.txt"}), dangling, false));
+#ifdef _WIN32
+  const PlatformError refused = PlatformError::os(681);  // stopped on a symbolic link
+#else
+  const PlatformError refused = PlatformError::os(ELOOP);
+#endif
+  for (const std::string& link : {to_file, dangling}) {
+    SCOPED_TRACE(link);
+    auto file = platform::create_file(link);
+    ASSERT_FALSE(file);
+    EXPECT_EQ(file.error(), refused) << describe(file);
+  }
+  EXPECT_EQ(read_text(target), "untouched");
+  EXPECT_FALSE(exists(at({"never-made.txt"})));
+}
+
 TEST_F(FileSystem, LargeWritesArriveWhole) {
   std::string data(3 * 1024 * 1024 + 7, '\0');
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 131) >> 3);

@@ -2,8 +2,10 @@
 #include <optional>
 #include <string>
 
+#include "payload/archive.hpp"
 #include "platform/fs_fixture.hpp"
 #include "setup/work_directory.hpp"
+#include "support/zip_builder.hpp"
 
 namespace {
 
@@ -41,17 +43,54 @@ TEST_F(WorkDirectory, IsCreatedWithItsParentsAndRemovedWithItsContents) {
   EXPECT_TRUE(is_directory(at({"temp"})));
 }
 
-TEST_F(WorkDirectory, LeftoversOfAnEarlierRunAreReused) {
+// An earlier run with the same process id left its tree: it goes before anything is extracted, so
+// the new payload's script one level down is found, not the old one at the top.
+TEST_F(WorkDirectory, LeftoversOfAnEarlierRunAreRemovedBeforeTheNewPayloadArrives) {
   const std::string work = at({"zarvo-setup-5"});
-  make_directory(work);
+  make_directory(platform::join_path(work, "old"));
   write_text(script_in(work), "old script");
   write_text(platform::join_path(work, "old.txt"), "old");
+  write_text(platform::join_path(platform::join_path(work, "old"), "locked.txt"), "read-only");
+  make_read_only(platform::join_path(platform::join_path(work, "old"), "locked.txt"));
 
   ASSERT_TRUE(setup::create_work_directory(work));
+  EXPECT_TRUE(is_directory(work));
+  EXPECT_TRUE(stdfs::is_empty(host_path(work)));
 
-  EXPECT_EQ(read_text(platform::join_path(work, "old.txt")), "old");
-  EXPECT_EQ(setup::locate_installer_script(work), script_in(work));
-  EXPECT_EQ(read_text(script_in(work)), "old script");
+  const auto zip = test_support::build_zip({{.name = "pkg\\install.ps1", .data = "new script"}});
+  auto archive = payload::open_archive(zip.span());
+  ASSERT_TRUE(archive.has_value());
+  ASSERT_TRUE(payload::extract_all(*archive, work).has_value());
+  const auto script = setup::locate_installer_script(work);
+  EXPECT_EQ(script, script_in(platform::join_path(work, "pkg")));
+  EXPECT_EQ(read_text(script.value_or("")), "new script");
+}
+
+TEST_F(WorkDirectory, AFolderLinkLeftInsideIsRemovedAndItsTargetKept) {
+  SKIP_WITHOUT_LINKS();
+  const std::string outside = at({"outside"});
+  make_directory(outside);
+  write_text(platform::join_path(outside, "keep.txt"), "untouched");
+  const std::string work = at({"zarvo-setup-6"});
+  make_directory(work);
+  ASSERT_TRUE(platform::create_link(outside, platform::join_path(work, "outside-link"), true));
+
+  ASSERT_TRUE(setup::create_work_directory(work));
+  EXPECT_TRUE(stdfs::is_empty(host_path(work)));
+  EXPECT_EQ(read_text(platform::join_path(outside, "keep.txt")), "untouched");
+}
+
+// What cannot be removed is not used: the creation fails with the removal's error.
+TEST_F(WorkDirectory, ALeftoverThatCannotBeRemovedFailsTheCreation) {
+  SKIP_WITHOUT_LINKS();
+  const std::string target = at({"target.txt"});
+  write_text(target, "a file");
+  const std::string work = at({"zarvo-setup-7"});
+  ASSERT_TRUE(platform::create_link(target, work, false));  // a link to a file: no directory to remove
+  auto made = setup::create_work_directory(work);
+  ASSERT_FALSE(made);
+  EXPECT_EQ(made.error(), platform::PlatformError::os(code_not_a_directory));
+  EXPECT_EQ(read_text(target), "a file");
 }
 
 TEST_F(WorkDirectory, AFileWithItsNameMakesCreationFail) {

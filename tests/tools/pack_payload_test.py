@@ -94,6 +94,10 @@ class PackerTest(unittest.TestCase):
              "payload contract: bin\\zarvo.exe: is missing\n"),
             ({"install.ps1": b"x", "bin/zarvo.exe": b"MZ", "docs/caf\u00e9.md": b"x"},
              "payload contract: 'docs\\\\café.md': names must be printable ASCII\n"),
+            ({"install.ps1": b"x", "bin/zarvo.exe": b"MZ", "a/C:escape.txt": b"x"},
+             "payload contract: a\\C:escape.txt: names must hold no colon (Windows reads it as a drive or a stream)\n"),
+            ({"install.ps1": b"x", "bin/zarvo.exe": b"MZ", "docs:x": b"x"},
+             "payload contract: docs:x: names must hold no colon (Windows reads it as a drive or a stream)\n"),
             ({"a/install.ps1": b"x", "a/bin/zarvo.exe": b"MZ", "b/other.txt": b"x"},
              "payload contract: install.ps1: must lie at the payload's root or at the root of its one top-level "
              "folder\n"),

@@ -40,15 +40,20 @@ TEST(EntryPath, RootedUncDeviceDriveNulAndClimbingNamesHaveNone) {
            "\\x", "/x", "/", "\\", "\\\\server\\share\\x", "//server/share/x", "\\\\?\\C:\\x", "\\\\.\\COM1",
            "\\??\\C:\\x", "C:x", "c:\\x", "z:/x", "C:", std::string("a\0b", 3), std::string("\0", 1), "..",
            "..\\x", "a/../../x", "./../x", "a\\b\\..\\..\\..", "/etc/passwd"}) {
-    EXPECT_EQ(simplified_path(name), std::nullopt) << name;
+    SCOPED_TRACE(name);
+    EXPECT_EQ(simplified_path(name), std::nullopt);
   }
 }
 
-TEST(EntryPath, ColonsAndOddCharactersAfterTheFirstPlaceAreOrdinary) {
-  // Only a letter and a colon at the very start form a drive.
-  EXPECT_EQ(simplified_path("1:x"), Components({"1:x"}));
-  EXPECT_EQ(simplified_path("a\\C:\\x"), Components({"a", "C:", "x"}));
-  EXPECT_EQ(simplified_path("\xC3\xBC" "ber:x"), Components({"\xC3\xBC" "ber:x"}));
+// A colon anywhere makes a drive or a stream on Windows: the Windows join would take "C:x" as a
+// path of its own, and "f:s" writes a stream of "f" (through a link at "f", its target's).
+TEST(EntryPath, AColonInAnyComponentHasNone) {
+  for (const std::string& name : std::vector<std::string>{
+           "a\\C:escape.txt", "a/C:escape.txt", "./D:/x/y.dll", ".\\d:\\x", "x/C:", "x\\c:\\", "a/b/Z:", "1:x",
+           "docs:x", "f::$DATA", "bin\\zarvo.exe:Zone.Identifier", "a/../C:x", "C:x/..", "\xC3\xBC" "ber:x", ":"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(simplified_path(name), std::nullopt);
+  }
 }
 
 TEST(EntryPath, TrailingSeparatorMarksADirectory) {

@@ -125,6 +125,64 @@ struct FakeFullPath {
   }
 };
 
+struct BelowCase {
+  std::string base;
+  std::string path;
+  bool below;
+};
+
+TEST(WindowsLiesBelow, ComponentByComponentWithOrdinaryNamesOnly) {
+  const std::string temp = R"(\\?\C:\Users\Zoë\AppData\Local\Temp\zarvo-setup-42)";
+  const std::string sub = temp + R"(\bin\zarvo.exe)";
+  const BelowCase cases[] = {
+      {temp, sub, true},
+      {temp, temp + R"(\x)", true},
+      {temp + "\\", temp + R"(\x)", true},
+      {temp, temp + R"(\...\x.)", true},  // verbatim: taken as they stand
+      {temp, temp + R"(\CON)", true},
+      {temp, temp, false},
+      {temp, temp + "\\", false},
+      {temp, temp + "x", false},  // a string prefix, not a component
+      {temp, R"(\\?\C:\Users\Zoë\AppData\Local\Temp\zarvo-setup-4)", false},
+      {temp, R"(\\?\C:\Users\Zoë\AppData\Local\Temp\zarvo-setup-42x\y)", false},
+      {temp, R"(\\?\C:\Users\Zoë\AppData\Local\Temp)", false},
+      {temp, R"(\\?\D:\Users\Zoë\AppData\Local\Temp\zarvo-setup-42\x)", false},
+      {temp, R"(\\?\UNC\server\share\x)", false},
+      {temp, "C:escape.txt", false},
+      {temp, R"(C:\Users\Zoë\AppData\Local\Temp\zarvo-setup-42\x)", false},
+      {temp, temp + R"(\..\x)", false},
+      {temp, temp + R"(\.\x)", false},
+      {temp, temp + R"(\a\..)", false},
+      {temp, temp + R"(\C:x)", false},
+      {temp, temp + R"(\docs:stream)", false},
+      {temp, temp + R"(\a/b)", false},
+      {temp, R"(\\?\c:\Users\Zoë\AppData\Local\Temp\zarvo-setup-42\x)", false},  // only the same text counts
+      // Outside a verbatim path the system rewrites device names and trailing dots and spaces.
+      {R"(C:\Temp\w)", R"(C:\Temp\w\a\b)", true},
+      {R"(C:\Temp\w)", R"(C:/Temp/w/a)", true},
+      {R"(C:\Temp\w)", R"(C:\Temp\w\.\a)", true},
+      {R"(C:\Temp\w)", R"(C:\Temp\w\..\a)", false},
+      {R"(C:\Temp\w)", R"(C:\Temp\w\CON)", false},
+      {R"(C:\Temp\w)", R"(C:\Temp\w\a\nul.txt)", false},
+      {R"(C:\Temp\w)", R"(C:\Temp\w\com7)", false},
+      {R"(C:\Temp\w)", R"(C:\Temp\w\com0)", false},
+      {R"(C:\Temp\w)", "C:\\Temp\\w\\LPT\xC2\xB3.log", false},
+      {R"(C:\Temp\w)", R"(C:\Temp\w\com10)", true},
+      {R"(C:\Temp\w)", R"(C:\Temp\w\console)", true},
+      {R"(C:\Temp\w)", R"(C:\Temp\w\x.)", false},
+      {R"(C:\Temp\w)", R"(C:\Temp\w\x )", false},
+      {R"(C:\Temp\w)", R"(D:\Temp\w\x)", false},
+      {R"(\\server\share\w)", R"(\\server\share\w\x)", true},
+      {R"(\\server\share\w)", R"(\\server\other\w\x)", false},
+      {"rel", R"(rel\x)", true},
+      {"rel", R"(\rel\x)", false},
+  };
+  for (const BelowCase& c : cases) {
+    SCOPED_TRACE(c.path + " below " + c.base);
+    EXPECT_EQ(wp::lies_below(c.base, c.path), c.below);
+  }
+}
+
 TEST(WindowsNativeForm, ShortAbsoluteVerbatimAndEmptyPathsPassUnchangedWithoutAQuery) {
   const std::u16string long_tail(300, u'a');
   const std::u16string cases[] = {

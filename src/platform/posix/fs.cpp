@@ -142,7 +142,9 @@ File::~File() = default;
 Result<File> create_file(std::string_view path) {
   auto checked = posix::c_path(path);
   if (!checked) return std::unexpected(checked.error());
-  const int fd = ::open(checked->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // O_NOFOLLOW: a link at the path (even one that appeared after the caller looked) fails the
+  // open with ELOOP before anything is emptied, so nothing is ever written through it.
+  const int fd = ::open(checked->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return std::unexpected(last_error());
   return File(std::make_unique<File::State>(fd));
 }

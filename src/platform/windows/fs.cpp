@@ -161,11 +161,21 @@ File::~File() = default;
 Result<File> create_file(std::string_view path) {
   auto native = native_path(path);
   if (!native) return std::unexpected(native.error());
-  UniqueHandle handle(
-      ::CreateFileW(native->c_str(), GENERIC_WRITE, windows::share_all, nullptr, OPEN_ALWAYS, 0, nullptr));
+  // FILE_FLAG_OPEN_REPARSE_POINT: a link (or any other reparse point) at the path is opened
+  // itself, never followed, and then refused before anything is emptied or written, so even a
+  // link that appeared after the caller looked is never written through.
+  UniqueHandle handle(::CreateFileW(native->c_str(), GENERIC_WRITE, windows::share_all, nullptr, OPEN_ALWAYS,
+                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!handle) return std::unexpected(last_os_error());
+  const bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
 
-  if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+  auto tagged = windows::attribute_tag(handle.get());
+  if (!tagged) return std::unexpected(tagged.error());
+  if (tagged->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    return std::unexpected(PlatformError::os(windows::error_stopped_on_symlink));
+  }
+
+  if (existed) {
     // An existing file is emptied; not every file system takes the allocation size.
     FILE_ALLOCATION_INFO allocation{};
     if (!::SetFileInformationByHandle(handle.get(), FileAllocationInfo, &allocation, sizeof allocation)) {

@@ -21,6 +21,14 @@ inline constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHA
 inline constexpr std::uint32_t name_surrogate_bit = 0x20000000;
 inline constexpr DWORD error_cant_access_file = 1920;
 inline constexpr DWORD error_delete_pending = 303;
+// "The create operation stopped after reaching a symbolic link."
+inline constexpr DWORD error_stopped_on_symlink = 681;
+
+// A link is a reparse point whose tag has the name-surrogate bit (symbolic links, junctions);
+// other reparse points (cloud placeholders, deduplicated files) are what they otherwise are.
+inline bool is_link(DWORD attributes, DWORD reparse_tag) {
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && (reparse_tag & name_surrogate_bit);
+}
 
 // An entry's status from its attributes and, for a reparse point, its tag.
 inline FileStatus make_status(DWORD attributes, DWORD reparse_tag, std::uint64_t size) {
@@ -28,7 +36,7 @@ inline FileStatus make_status(DWORD attributes, DWORD reparse_tag, std::uint64_t
   status.attributes = attributes;
   status.reparse_tag = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? reparse_tag : 0;
   status.size = size;
-  status.link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && (reparse_tag & name_surrogate_bit);
+  status.link = is_link(attributes, reparse_tag);
   status.directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) && !status.link;
   return status;
 }

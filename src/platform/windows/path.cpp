@@ -12,4 +12,6 @@ std::string join_path(std::string_view base, std::string_view more) {
 
 std::optional<std::string> parent_path(std::string_view path) { return windows_path::parent_path(path); }
 
+bool lies_below(std::string_view base, std::string_view path) { return windows_path::lies_below(base, path); }
+
 }  // namespace platform
