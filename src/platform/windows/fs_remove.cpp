@@ -110,10 +110,11 @@ Result<void> delete_open(HANDLE handle, DWORD attributes, const Place& place) {
   return std::unexpected(last_os_error());
 }
 
-// An entry as its directory lists it.
+// An entry as its directory lists it; for a reparse point the listing carries the tag as well.
 struct Listed {
   std::wstring name;
   DWORD attributes;
+  DWORD reparse_tag;
 };
 
 // One directory being emptied, with the entries of its current batch still to be handled.
@@ -144,7 +145,10 @@ Result<bool> read_batch(Frame& frame, std::vector<std::uint64_t>& buffer) {
   for (std::size_t offset = 0;;) {
     const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes + offset);
     const std::wstring_view name(info->FileName, info->FileNameLength / sizeof(wchar_t));
-    if (name != L"." && name != L"..") frame.batch.push_back(Listed{std::wstring(name), info->FileAttributes});
+    if (name != L"." && name != L"..") {
+      // For a reparse point the EA size field holds its tag.
+      frame.batch.push_back(Listed{std::wstring(name), info->FileAttributes, info->EaSize});
+    }
     if (info->NextEntryOffset == 0) break;
     offset += info->NextEntryOffset;
   }
@@ -152,9 +156,12 @@ Result<bool> read_batch(Frame& frame, std::vector<std::uint64_t>& buffer) {
 }
 
 // Opens and deletes one entry, or opens a directory for descending (returned as a new frame).
+// A link is removed itself; any other directory, a reparse-point one (a cloud placeholder, say)
+// included, is emptied first.
 Result<std::unique_ptr<Frame>> remove_entry(HANDLE parent, const Listed& entry) {
-  const bool listed_as_link = entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT;
-  bool as_directory = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) && !listed_as_link;
+  const bool listed_as_reparse_point = entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT;
+  bool as_directory =
+      (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) && !windows::is_link(entry.attributes, entry.reparse_tag);
   const Place place{parent, entry.name, nullptr};
   for (int attempt = 1;; ++attempt) {
     auto opened = as_directory
@@ -163,14 +170,15 @@ Result<std::unique_ptr<Frame>> remove_entry(HANDLE parent, const Listed& entry) 
     Result<void> deleted;
     if (opened) {
       DWORD attributes = entry.attributes;
-      if (as_directory || listed_as_link) {
+      if (as_directory || listed_as_reparse_point) {
+        // The handle, not the listing, decides what is deleted or descended into.
         auto tagged = windows::attribute_tag(opened->get());
         if (!tagged) return std::unexpected(tagged.error());
         attributes = tagged->FileAttributes;
-        if (listed_as_link && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        if (listed_as_reparse_point && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
           return std::unexpected(os_error(error_reparse_point_encountered));
         }
-        if (as_directory && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        if (as_directory && !windows::is_link(attributes, tagged->ReparseTag)) {
           auto frame = std::make_unique<Frame>();
           frame->handle = std::move(*opened);
           frame->name = entry.name;
@@ -210,17 +218,27 @@ bool listed_as_reparse_point(std::wstring native) {
 Result<void> remove_directory_all(std::string_view path) {
   auto native = windows::native_path(path);
   if (!native) return std::unexpected(native.error());
-  UniqueHandle top(::CreateFileW(native->c_str(), directory_access, windows::share_all, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!top) return std::unexpected(last_os_error());
-  auto tagged = windows::attribute_tag(top.get());
+  // First examined with no more than the right to read attributes, so that a path that is no
+  // directory fails as such whatever else it refuses.
+  UniqueHandle probe(::CreateFileW(native->c_str(), FILE_READ_ATTRIBUTES, windows::share_all, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!probe) return std::unexpected(last_os_error());
+  auto tagged = windows::attribute_tag(probe.get());
   if (!tagged) return std::unexpected(tagged.error());
   const DWORD attributes = tagged->FileAttributes;
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return std::unexpected(os_error(ERROR_DIRECTORY));
+  const bool link = windows::is_link(attributes, tagged->ReparseTag);
+  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) && listed_as_reparse_point(*native)) {
+    return std::unexpected(os_error(error_reparse_point_encountered));
+  }
 
+  // Reopened through the examined handle, never by path again, so it is the same entry.
+  UniqueHandle top(::ReOpenFile(probe.get(), link ? entry_access : directory_access, windows::share_all,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
+  if (!top) return std::unexpected(last_os_error());
+  probe.reset();
   const Place top_place{nullptr, {}, &*native};
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return delete_open(top.get(), attributes, top_place);
-  if (listed_as_reparse_point(*native)) return std::unexpected(os_error(error_reparse_point_encountered));
+  if (link) return delete_open(top.get(), attributes, top_place);
 
   std::vector<std::uint64_t> buffer(listing_buffer_size / sizeof(std::uint64_t));
   std::vector<std::unique_ptr<Frame>> frames;

@@ -47,6 +47,21 @@ TEST_F(FileSystemWindows, AFileHeldOpenWithoutSharingIsStillAFile) {
   EXPECT_EQ(status->size, 4u);
 }
 
+// A file that another process holds without sharing deletion still fails as "not a directory":
+// the top is examined before delete or list rights are asked for.
+TEST_F(FileSystemWindows, RemovingAFileHeldWithoutDeleteSharingFailsAsNotADirectory) {
+  const std::string path = at({"held.txt"});
+  write_text(path, "held");
+  const HANDLE held = ::CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  auto removed = platform::remove_directory_all(path);
+  ::CloseHandle(held);
+  ASSERT_FALSE(removed);
+  EXPECT_EQ(removed.error(), platform::PlatformError::os(ERROR_DIRECTORY)) << describe(removed);
+  EXPECT_EQ(read_text(path), "held");
+}
+
 TEST_F(FileSystemWindows, CreatingTheDriveRootSucceeds) {
   EXPECT_TRUE(platform::create_directory_all("C:\\"));
   EXPECT_TRUE(platform::create_directory_all("C:"));
