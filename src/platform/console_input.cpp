@@ -59,9 +59,13 @@ Result<std::size_t> ConsoleUtf16Reader::read(std::span<char> out, WideConsoleInp
 }
 
 Result<std::size_t> ConsoleUtf16Reader::read_units(std::span<char16_t> units, WideConsoleInput& console) {
-  for (;;) {
+  for (int retries = 0;; ++retries) {
     auto read = console.read_units(units);
-    if (!read && read.error().is_os() && read.error().os_code() == console_read_aborted_code) continue;
+    // Ctrl+C or Ctrl+Break broke the read off; a console that does nothing else is given up on.
+    if (!read && read.error().is_os() && read.error().os_code() == console_read_aborted_code &&
+        retries < console_read_aborted_retries) {
+      continue;
+    }
     if (!read) return read;
     std::size_t count = std::min(*read, units.size());
     if (count > 0 && units[count - 1] == console_end_of_input_unit) --count;

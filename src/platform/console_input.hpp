@@ -23,6 +23,8 @@ class WideConsoleInput {
 };
 
 inline constexpr std::uint32_t console_read_aborted_code = 995;  // ERROR_OPERATION_ABORTED
+// Reads broken off one after another that are read again; past this the read fails as it did.
+inline constexpr int console_read_aborted_retries = 16;
 inline constexpr char16_t console_end_of_input_unit = 0x1A;     // Ctrl+Z
 
 inline constexpr const char* console_unpaired_surrogate_message =

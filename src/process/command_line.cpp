@@ -15,6 +15,11 @@ PlatformError no_file_name_error() {
 
 PlatformError not_found_error() { return PlatformError::message(ErrorKind::NotFound, "program not found"); }
 
+// A program given as a path that holds a NUL.
+PlatformError winapi_nul_error() {
+  return PlatformError::message(ErrorKind::InvalidInput, "strings passed to WinAPI cannot contain NULs");
+}
+
 template <typename Char>
 Char ascii_lower(Char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<Char>(c - 'A' + 'a') : c;
@@ -92,10 +97,7 @@ std::vector<std::string> split_path_variable(std::string_view value) {
 
 platform::Result<std::u16string> application_name_form(std::u16string_view path,
                                                        const platform::windows_path::FullPathQuery& full_path) {
-  if (path.find(u'\0') != std::u16string_view::npos) {
-    return std::unexpected(
-        PlatformError::message(ErrorKind::InvalidInput, "strings passed to WinAPI cannot contain NULs"));
-  }
+  if (path.find(u'\0') != std::u16string_view::npos) return std::unexpected(winapi_nul_error());
   const std::size_t units = path.size() + 1;  // with the terminator
   if (units > 260) return std::u16string(path);
 
@@ -185,7 +187,10 @@ platform::Result<std::u16string> resolve_program(std::string_view program, const
 
 platform::Result<std::u16string> build_command_line(std::string_view program,
                                                     std::span<const std::string> arguments) {
-  if (program.find('\0') != std::string_view::npos) return std::unexpected(platform::nul_in_data_error());
+  if (program.find('\0') != std::string_view::npos) {
+    return std::unexpected(program.find_first_of("\\/") != std::string_view::npos ? winapi_nul_error()
+                                                                                    : platform::nul_in_data_error());
+  }
   std::u16string line = u"\"" + platform::to_utf16_unchecked(program) + u"\"";
   for (const auto& argument : arguments) {
     auto text = platform::to_utf16(argument);

@@ -360,10 +360,16 @@ TEST(BuildCommandLine, WritesTheProgramTextQuotedAndUnescaped) {
   EXPECT_EQ(line_text(R"(odd"name\)", {}), R"("odd"name\")");
 }
 
-TEST(BuildCommandLine, RefusesANulInAnyArgument) {
+TEST(BuildCommandLine, RefusesANulInAnyArgumentOrTheProgram) {
+  const auto nul_in_data = std::unexpected(PlatformError::message(ErrorKind::InvalidInput, "nul byte found in provided data"));
   const std::vector<std::string> arguments = {"fine", std::string("bad\0arg", 7)};
-  EXPECT_EQ(process::build_command_line("prog", arguments),
-            std::unexpected(PlatformError::message(ErrorKind::InvalidInput, "nul byte found in provided data")));
+  EXPECT_EQ(process::build_command_line("prog", arguments), nul_in_data);
+  EXPECT_EQ(process::build_command_line(std::string("pro\0g", 5), {}), nul_in_data);
+  // A program given as a path is handed to the system as such.
+  for (const std::string& program : {std::string("C:\\a\0b.exe", 10), std::string("a/b\0", 4)}) {
+    EXPECT_EQ(process::build_command_line(program, {}),
+              std::unexpected(PlatformError::message(ErrorKind::InvalidInput, "strings passed to WinAPI cannot contain NULs")));
+  }
 }
 
 // The POSIX rules: the setup's folder, then PATH split at ':'.

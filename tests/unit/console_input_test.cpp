@@ -80,6 +80,13 @@ TEST(ConsoleUtf16Reader, ReadBrokenOffByCtrlCIsRepeated) {
   console.script = {std::unexpected(PlatformError::os(5))};
   std::string out(90, '\0');
   EXPECT_EQ(reader.read(out, console), Result<std::size_t>(std::unexpected(PlatformError::os(5))));
+
+  // A console that keeps breaking reads off is given up on: the read fails with that error.
+  const auto aborted = std::unexpected(PlatformError::os(console_read_aborted_code));
+  console.spaces.clear();
+  console.script.assign(platform::console_read_aborted_retries + 2, aborted);
+  EXPECT_EQ(reader.read(out, console), Result<std::size_t>(aborted));
+  EXPECT_EQ(console.spaces.size(), static_cast<std::size_t>(platform::console_read_aborted_retries) + 1);
 }
 
 TEST(ConsoleUtf16Reader, UnpairedSurrogatesFailTheRead) {
