@@ -54,6 +54,12 @@ foreach(dir fixtures console e2e release payload)
   endif()
 endforeach()
 
+# Opening time against the number of end records (a benchmark, not a test: build/host/open_bench).
+if(NOT WIN32)
+  add_executable(open_bench ${ZARVO_SOURCE_DIR}/bench/open_bench.cpp)
+  target_link_libraries(open_bench PRIVATE zarvo_test_support zarvo_core)
+endif()
+
 # The packer is a host tool; its tests run in the host lane.
 if(NOT WIN32)
   add_test(NAME tools.pack_payload COMMAND ${Python3_EXECUTABLE} ${ZARVO_SOURCE_DIR}/tests/tools/pack_payload_test.py)

@@ -15,11 +15,13 @@ violation is reported on its own line naming the file and the rule, and the exit
 Usage: pack_payload.py [--no-check] <folder> <output.zip>
        pack_payload.py --check <archive.zip>      (checks an existing archive, writes nothing)
 """
+import collections
 import os
 import re
 import struct
 import sys
 import time
+import zipfile
 import zlib
 
 
@@ -89,12 +91,107 @@ def check_folder(folder):
     return contract_violations(list(files), lambda name: open(files[name], "rb").read())
 
 
+Record = collections.namedtuple("Record", "name flags method crc csize usize local")
+
+
+def record_of(info):
+    """A record as zipfile read it from the central directory."""
+    name = info.orig_filename.encode("utf-8" if info.flag_bits & 0x800 else "cp437")
+    return Record(name, info.flag_bits, info.compress_type, info.CRC, info.compress_size, info.file_size,
+                  info.header_offset)
+
+
+def extra_fields(extra):
+    at = 0
+    while at + 4 <= len(extra):
+        fid, size = struct.unpack_from("<HH", extra, at)
+        yield fid, extra[at + 4:at + 4 + size]
+        at += 4 + size
+
+
+def local_header_differences(data, record):
+    """How the entry's local header disagrees with its central record: name, method and flags
+    always; CRC-32 and sizes unless a data descriptor follows the data (then zero is allowed)."""
+    at = record.local
+    if at + 30 > len(data) or data[at:at + 4] != b"PK\x03\x04":
+        return ["no local header"]
+    _, _, flags, method, _, _, crc, csize, usize, nlen, elen = struct.unpack_from("<IHHHHHIIIHH", data, at)
+    if 0xFFFFFFFF in (csize, usize):
+        zip64 = dict(extra_fields(data[at + 30 + nlen:at + 30 + nlen + elen])).get(1, b"")
+        usize, csize = struct.unpack_from("<QQ", zip64) if len(zip64) >= 16 else (None, None)
+    descriptor = bool(record.flags & 0x08)
+    differences = [field for field, local, central in (
+        ("name", data[at + 30:at + 30 + nlen], record.name), ("method", method, record.method),
+        ("flags", flags, record.flags)) if local != central]
+    differences += [field for field, local, central in (
+        ("CRC-32", crc, record.crc), ("compressed size", csize, record.csize), ("size", usize, record.usize))
+        if local != central and not (descriptor and local == 0)]
+    return differences
+
+
+def sound_directories(data):
+    """Every different central directory that an end record within reach of the end leads to and
+    whose records and local headers are sound and agree; the setup opens an archive only when
+    there is exactly one."""
+    found = set()
+    for at in range(len(data) - 22, max(len(data) - 22 - 0xFFFF - 20, 0) - 1, -1):
+        if data[at:at + 4] != b"PK\x05\x06":
+            continue
+        disk, cd_disk, here, count, size, offset, comment = struct.unpack_from("<HHHHIIH", data, at + 4)
+        if at + 22 + comment > len(data):
+            continue
+        limit = at
+        if at >= 20 and data[at - 20:at - 16] == b"PK\x06\x07":
+            (z,) = struct.unpack_from("<Q", data, at - 12)
+            if z + 56 > at - 20 or data[z:z + 4] != b"PK\x06\x06":
+                continue
+            disk, cd_disk, here, count, size, offset = struct.unpack_from("<IIQQQQ", data, z + 16)
+            limit = z
+        if disk or cd_disk or here != count or offset + size > limit:
+            continue
+        records = directory_records(data, offset, size, count)
+        if records is not None:
+            found.add(tuple(records))
+    return found
+
+
+def directory_records(data, offset, size, count):
+    """The records of a directory, or None when a record or its local header is unsound or
+    disagrees with it."""
+    end, at, records = offset + size, offset, []
+    for _ in range(count):
+        if at + 46 > end or data[at:at + 4] != b"PK\x01\x02":
+            return None
+        flags, method, _, _, crc, csize, usize, nlen, elen, clen = struct.unpack_from("<HHHHIIIHHH", data, at + 8)
+        (local,) = struct.unpack_from("<I", data, at + 42)
+        if at + 46 + nlen + elen + clen > end:
+            return None
+        zip64 = dict(extra_fields(data[at + 46 + nlen:at + 46 + nlen + elen])).get(1, b"")
+        values = list(struct.unpack_from(f"<{len(zip64) // 8}Q", zip64))
+        try:  # saturated values come from the ZIP64 field, in this order
+            usize, csize, local = [v if v != 0xFFFFFFFF else values.pop(0) for v in (usize, csize, local)]
+        except IndexError:
+            return None
+        record = Record(data[at + 46:at + 46 + nlen], flags, method, crc, csize, usize, local)
+        if local + 30 > offset or local_header_differences(data, record):
+            return None
+        records.append(record)
+        at += 46 + nlen + elen + clen
+    return records if at == end else None
+
+
 def check_archive(archive):
-    import zipfile
     try:
+        data = open(archive, "rb").read()
         with zipfile.ZipFile(archive) as z:
-            names = z.namelist()
-            return contract_violations(names, z.read)
+            problems = [f"{i.filename}: its local header differs from its central record "
+                        f"({', '.join(local_header_differences(data, record_of(i)))})"
+                        for i in z.infolist() if local_header_differences(data, record_of(i))]
+            if len(sound_directories(data)) > 1:
+                problems.append(f"{archive}: two end records lead to two different central directories, so "
+                                "tools could read different contents")
+            # Contents are judged only in an archive that reads one way.
+            return problems or contract_violations(z.namelist(), z.read)
     except (zipfile.BadZipFile, OSError) as e:
         return [f"{archive}: not a readable ZIP archive ({e})"]
 

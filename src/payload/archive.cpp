@@ -1,5 +1,8 @@
 #include "payload/archive.hpp"
 
+#include <algorithm>
+#include <cstring>
+
 #include "payload/archive_state.hpp"
 #include "payload/central_directory.hpp"
 
@@ -12,59 +15,86 @@ Archive::~Archive() = default;
 
 namespace {
 
-// The library read the same directory as our own walk: same count, same CRC-32 and sizes. Two
-// readings of one archive that disagree mean an ambiguous archive, which is refused.
-bool same_directory(zip_t* zip, const std::vector<CentralRecord>& records) {
-  if (zip_get_num_entries(zip, 0) != static_cast<zip_int64_t>(records.size())) return false;
-  for (std::size_t i = 0; i < records.size(); ++i) {
-    zip_stat_t st;
-    if (zip_stat_index(zip, i, 0, &st) != 0) return false;
-    // The library leaves the CRC-32 of AES entries (AE-2) unset.
-    constexpr auto needed = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE;
-    if ((st.valid & needed) != needed || st.size != records[i].uncompressed_size ||
-        st.comp_size != records[i].compressed_size ||
-        ((st.valid & ZIP_STAT_CRC) != 0 && st.crc != records[i].crc32)) {
-      return false;
-    }
+ArchiveError ambiguous() { return ArchiveError::invalid("Ambiguous central directory"); }
+
+ArchiveError directory_error(DirectoryFault fault) {
+  switch (fault) {
+    case DirectoryFault::MultiDisk: return ArchiveError::invalid("Multi-disk ZIP files are not supported");
+    case DirectoryFault::Ambiguous: return ambiguous();
+    case DirectoryFault::TooManyEndRecords: return ArchiveError::invalid("Too many end records");
+    case DirectoryFault::NoEndRecord: break;
   }
-  return true;
+  return ArchiveError::invalid("Could not find EOCD");
+}
+
+int encryption_method(const CentralRecord& record) {
+  if ((record.flags & flag_encrypted) == 0) return ZIP_EM_NONE;
+  return (record.flags & flag_strong_encryption) != 0 ? ZIP_EM_UNKNOWN : ZIP_EM_TRAD_PKWARE;
+}
+
+// Whether the library read each record as the walk did: the same name bytes (the library shows a
+// NUL as a space), method, encryption, sizes, CRC-32, host and attributes, and the same data: its
+// first read of an entry's data must begin where the walk found that data, after the local header.
+std::optional<ArchiveError> library_disagrees(zip_t* zip, LibraryView& view, const std::vector<CentralRecord>& records) {
+  if (zip_get_num_entries(zip, 0) != static_cast<zip_int64_t>(records.size())) return ambiguous();
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const CentralRecord& record = records[i];
+    zip_stat_t st;
+    if (zip_stat_index(zip, i, ZIP_FL_ENC_RAW, &st) != 0) return archive_error_from(zip_get_error(zip));
+    std::string name(record.name);
+    std::ranges::replace(name, '\0', ' ');
+    constexpr auto needed = ZIP_STAT_NAME | ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD |
+                            ZIP_STAT_ENCRYPTION_METHOD;
+    if ((st.valid & needed) != needed || st.name != name || st.size != record.uncompressed_size ||
+        st.comp_size != record.compressed_size || st.crc != record.crc32 ||
+        st.comp_method != LibraryView::shown_method(record.method) ||
+        st.encryption_method != encryption_method(record)) {
+      return ambiguous();
+    }
+    zip_uint8_t host = 0;
+    zip_uint32_t attributes = 0;
+    if (zip_file_get_external_attributes(zip, i, 0, &host, &attributes) != 0) {
+      return archive_error_from(zip_get_error(zip));
+    }
+    if (host != record.version_made_by >> 8 || attributes != record.external_attributes) return ambiguous();
+    if (record.compressed_size == 0) continue;  // nothing of it is ever read
+    zip_file_t* file = zip_fopen_index(zip, i, ZIP_FL_ENCRYPTED);
+    if (file == nullptr) return archive_error_from(zip_get_error(zip));
+    view.mark();
+    std::byte first;
+    const zip_int64_t read = zip_fread(file, &first, 1);
+    zip_fclose(file);
+    if (read != 1 || view.first_read_since_mark() != record.data_offset) return ambiguous();
+  }
+  return std::nullopt;
 }
 
 }  // namespace
 
 std::expected<Archive, ArchiveError> open_archive(std::span<const std::byte> bytes) {
-  auto records = read_central_directory(bytes);
-  if (!records) {
-    return std::unexpected(records.error() == DirectoryFault::MultiDisk
-                               ? ArchiveError::invalid("Multi-disk ZIP files are not supported")
-                               : ArchiveError::invalid("Could not find EOCD"));
-  }
+  const auto directory = read_central_directory(bytes);
+  if (!directory) return std::unexpected(directory_error(directory.error()));
 
+  auto state = std::make_unique<Archive::State>();
+  state->view = std::make_unique<LibraryView>(bytes, *directory);
   zip_error_t error;
   zip_error_init(&error);
-  // The library reads the bytes where they lie: no copy, no temporary file.
-  zip_source_t* source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);
-  if (source == nullptr) {
-    auto failure = archive_error_from(&error);
-    zip_error_fini(&error);
-    return std::unexpected(std::move(failure));
-  }
-  // Without ZIP_CHECKCONS: the walk above already verified the local headers, and the library's
-  // stricter check would refuse bytes after the end record's comment (and two records of one name).
-  zip_t* zip = zip_open_from_source(source, ZIP_RDONLY, &error);
+  zip_source_t* source = state->view->make_source(&error);
+  zip_t* zip = source ? zip_open_from_source(source, ZIP_RDONLY, &error) : nullptr;
   if (zip == nullptr) {
-    zip_source_free(source);
+    if (source) zip_source_free(source);
     auto failure = archive_error_from(&error);
     zip_error_fini(&error);
     return std::unexpected(std::move(failure));
   }
   zip_error_fini(&error);
-
-  auto state = std::make_unique<Archive::State>();
   state->zip.reset(zip);
-  if (!same_directory(zip, *records)) return std::unexpected(archive_error_from_libzip(ZIP_ER_INCONS, 0));
-  state->entries.reserve(records->size());
-  for (const CentralRecord& record : *records) state->entries.push_back(describe_entry(record));
+
+  if (auto disagreement = library_disagrees(zip, *state->view, directory->records)) {
+    return std::unexpected(std::move(*disagreement));
+  }
+  state->entries.reserve(directory->records.size());
+  for (const CentralRecord& record : directory->records) state->entries.push_back(describe_entry(record));
   return Archive(std::move(state));
 }
 

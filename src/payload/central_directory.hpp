@@ -1,6 +1,6 @@
-// The archive's central directory read straight from its bytes. The ZIP library hides some of what
-// the extraction must judge (NUL bytes in names, the AES extra field), so the raw records are read
-// here as well; this walk is also what decides whether the archive's structure is sound.
+// The archive's central directory read straight from its bytes. This walk decides which directory
+// the archive has, and whether it has exactly one; the ZIP library is then shown that directory
+// and no other. It also sees what the library hides (NUL bytes in names, the AES extra field).
 #pragma once
 
 #include <cstddef>
@@ -11,10 +11,13 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/little_endian.hpp"
+
 namespace payload {
 
 // One central-directory record; the views point into the archive's bytes.
 struct CentralRecord {
+  std::uint64_t offset = 0;           // of the record itself
   std::uint16_t version_made_by = 0;  // high byte: host system
   std::uint16_t flags = 0;
   std::uint16_t method = 0;
@@ -23,21 +26,39 @@ struct CentralRecord {
   std::uint64_t uncompressed_size = 0;
   std::uint32_t external_attributes = 0;
   std::uint64_t local_header_offset = 0;
-  std::string_view name;   // the stored bytes, undecoded
-  std::string_view extra;  // the central extra field
+  std::uint64_t data_offset = 0;  // where the entry's data begins, after its local header
+  std::string_view name;          // the stored bytes, undecoded
+  std::string_view extra;         // the central extra field
+};
+
+struct CentralDirectory {
+  std::vector<CentralRecord> records;  // in directory order
+  std::uint64_t offset = 0;            // where the directory begins
+  std::uint64_t size = 0;
 };
 
 enum class DirectoryFault {
-  NoEndRecord,  // no end record leads to a sound directory
-  MultiDisk,    // the only end records found describe a multi-disk archive
+  NoEndRecord,        // no end record leads to a sound directory
+  MultiDisk,          // the only end records found describe a multi-disk archive
+  Ambiguous,          // two end records lead to two different sound directories
+  TooManyEndRecords,  // more different directories are declared than are read to tell
 };
 
-// Finds the end record searching backwards from the end (bytes after its comment are tolerated),
-// honours a ZIP64 end record, and verifies every record and the local header each points to:
-// signatures, bounds, a local header before the directory and entry data that begins no later
-// than the directory. An end record whose directory fails any of this is passed over.
-std::expected<std::vector<CentralRecord>, DirectoryFault> read_central_directory(
-    std::span<const std::byte> archive);
+// Looks at every end record within reach of the end (bytes after the last one's comment are
+// tolerated), honouring ZIP64 end records, and reads the directory each declares: every record
+// and the local header it points to must be sound (signatures, bounds, a local header before the
+// directory and entry data that begins no later than it) and agree (the local header's name,
+// method and flags, and its CRC-32 and sizes unless a data descriptor follows the data). The
+// directory is the one sound directory found; a second, different one makes the archive
+// ambiguous. End records that declare a directory already read are not read again, so the
+// archive's bytes are read a bounded number of times however many end records it holds.
+std::expected<CentralDirectory, DirectoryFault> read_central_directory(std::span<const std::byte> archive);
+
+// Calls `visit(id, data)` for each field of an extra block, in order. False when a field runs past
+// the block or anything but up to three zero bytes of padding follows the last field; the fields
+// before the fault have been visited.
+template <typename Visit>
+bool for_each_extra_field(std::string_view extra, Visit&& visit);
 
 // The data of the first extra field with this id, or none.
 std::optional<std::string_view> find_extra_field(std::string_view extra, std::uint16_t id);
@@ -45,5 +66,26 @@ std::optional<std::string_view> find_extra_field(std::string_view extra, std::ui
 inline constexpr std::uint16_t extra_zip64 = 0x0001;
 inline constexpr std::uint16_t extra_unicode_path = 0x7075;
 inline constexpr std::uint16_t extra_aes = 0x9901;
+
+inline constexpr std::uint16_t flag_encrypted = 1 << 0;
+inline constexpr std::uint16_t flag_data_descriptor = 1 << 3;
+inline constexpr std::uint16_t flag_strong_encryption = 1 << 6;
+inline constexpr std::uint16_t flag_utf8 = 1 << 11;
+inline constexpr std::uint16_t method_stored = 0;
+inline constexpr std::uint16_t method_deflate = 8;
+inline constexpr std::uint16_t method_aes = 99;
+
+template <typename Visit>
+bool for_each_extra_field(std::string_view extra, Visit&& visit) {
+  const platform::little_endian::Bytes b(extra);
+  std::uint64_t at = 0;
+  while (const auto header = b.record<4>(at)) {
+    const auto data = b.text(at + 4, header->u16<2>());
+    if (!data) return false;
+    visit(header->u16<0>(), *data);
+    at += 4 + data->size();
+  }
+  return extra.substr(static_cast<std::size_t>(at)).find_first_not_of('\0') == std::string_view::npos;
+}
 
 }  // namespace payload

@@ -6,8 +6,6 @@
 namespace payload {
 
 namespace {
-constexpr std::uint16_t flag_encrypted = 1 << 0;
-constexpr std::uint16_t flag_utf8 = 1 << 11;
 constexpr std::uint8_t host_unix = 3;
 constexpr std::uint32_t unix_link_type = 0xA000;
 }  // namespace
@@ -19,6 +17,8 @@ Entry describe_entry(const CentralRecord& record) {
   entry.method = record.method;
   entry.aes = find_extra_field(record.extra, extra_aes).has_value();
   entry.crc32 = record.crc32;
+  entry.compressed_size = record.compressed_size;
+  entry.uncompressed_size = record.uncompressed_size;
   entry.host_system = static_cast<std::uint8_t>(record.version_made_by >> 8);
   entry.external_attributes = record.external_attributes;
   return entry;
@@ -26,7 +26,9 @@ Entry describe_entry(const CentralRecord& record) {
 
 std::optional<ArchiveError> entry_refusal(const Entry& entry) {
   if (entry.encrypted) return ArchiveError::unsupported("Password required to decrypt file");
-  if (entry.method != 0 && entry.method != 8) return ArchiveError::unsupported("Compression method not supported");
+  if (entry.method != method_stored && entry.method != method_deflate) {
+    return ArchiveError::unsupported("Compression method not supported");
+  }
   if (entry.aes) return ArchiveError::wrong_password();
   return std::nullopt;
 }
@@ -45,6 +47,11 @@ bool link_is_directory(std::string_view target, std::span<const Entry> entries,
   for (const Entry& e : entries) {
     if (e.name == target && entry_kind(e) == EntryKind::Directory) return true;
   }
+  // A UNC, device, verbatim or NT path is never looked up: the lookup alone would reach out to
+  // another machine (offering it the user's credentials) or open a device.
+  const bool separator_pair = target.size() >= 2 && (target[0] == '\\' || target[0] == '/') &&
+                              (target[1] == '\\' || target[1] == '/');
+  if (separator_pair || target.starts_with("\\??\\")) return false;
   return is_directory(target);
 }
 

@@ -19,6 +19,8 @@ struct Entry {
   std::uint16_t method = 0;
   bool aes = false;  // carries an AES extra field
   std::uint32_t crc32 = 0;
+  std::uint64_t compressed_size = 0;
+  std::uint64_t uncompressed_size = 0;
   std::uint8_t host_system = 0;  // 3 = Unix
   std::uint32_t external_attributes = 0;
 };
@@ -32,7 +34,8 @@ enum class EntryKind { Link, Directory, File };
 EntryKind entry_kind(const Entry& entry);
 
 // Whether a link to `target` is made of directory kind: the archive holds a directory entry named
-// exactly so, or the target names an existing directory (as `is_directory` answers).
+// exactly so, or the target names an existing directory (as `is_directory` answers; UNC, device,
+// verbatim and NT paths are never asked about).
 bool link_is_directory(std::string_view target, std::span<const Entry> entries,
                        const std::function<bool(std::string_view)>& is_directory);
 

@@ -98,13 +98,13 @@ std::string decode_cp437(std::string_view bytes) {
 
 std::string decode_entry_name(std::string_view stored, bool utf8_flag, std::string_view central_extra) {
   // The Unicode-path field: version 1, the CRC-32 of the stored name, then the name as UTF-8.
-  if (const auto field = find_extra_field(central_extra, extra_unicode_path);
-      field && field->size() >= 5 && static_cast<unsigned char>((*field)[0]) == 1) {
-    std::uint32_t expected = 0;
-    for (int i = 4; i >= 1; --i) expected = (expected << 8) | static_cast<unsigned char>((*field)[i]);
+  if (const auto field = find_extra_field(central_extra, extra_unicode_path)) {
+    const auto header = platform::little_endian::Bytes(*field).record<5>(0);
     const auto actual = static_cast<std::uint32_t>(
         crc32(0, reinterpret_cast<const Bytef*>(stored.data()), static_cast<uInt>(stored.size())));
-    if (actual == expected) return decode_utf8_lossy(field->substr(5));
+    if (header && header->u8<0>() == 1 && header->u32<1>() == actual) {
+      return decode_utf8_lossy(field->substr(5));
+    }
   }
   return utf8_flag ? decode_utf8_lossy(stored) : decode_cp437(stored);
 }

@@ -8,6 +8,13 @@
   craft_payload.py entries <out> <name>=<text>...    stored entries with these names, as given
                                                      (names no packer would write: a drive or a
                                                      stream in the middle of a name, say)
+  craft_payload.py two-directories <out>             install.ps1 twice, same size and CRC-32 (four
+                                                     forged bytes), each listed by a directory of
+                                                     its own with its own end record
+  craft_payload.py truncated-stored <out>            a stored install.ps1 whose record promises 58
+                                                     bytes and their CRC-32, with no data at all
+  craft_payload.py many-end-records <out>            one entry of a method the setup does not read,
+                                                     5,000 central records of it, 2,900 end records
 """
 import struct
 import sys
@@ -39,21 +46,93 @@ def bad_crc(source, entry, out):
     raise SystemExit(f"{source}: no entry {entry}")
 
 
+def local_header(name, data, method=0, crc=None, size=None):
+    crc = zlib.crc32(data) & 0xFFFFFFFF if crc is None else crc
+    size = len(data) if size is None else size
+    return struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, method, 0, 0x21, crc, len(data), size, len(name), 0) + name + data
+
+
+def central_record(name, data, offset, method=0, crc=None, size=None):
+    crc = zlib.crc32(data) & 0xFFFFFFFF if crc is None else crc
+    size = len(data) if size is None else size
+    return struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, 0, method, 0, 0x21, crc, len(data), size,
+                       len(name), 0, 0, 0, 0, 0, offset) + name
+
+
+def end_record(count, size, offset):
+    return struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, count, count, size, offset, 0)
+
+
 def entries(out, specs):
     """Stored entries in the given order, then the directory and the end record."""
     body, directory = b"", b""
     for spec in specs:
         name, text = spec.split("=", 1)
         raw, data = name.encode("utf-8"), text.encode("utf-8")
-        crc = zlib.crc32(data) & 0xFFFFFFFF
-        offset = len(body)
-        body += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, 0, 0, 0x21, crc, len(data), len(data), len(raw), 0)
-        body += raw + data
-        directory += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, 0, 0, 0, 0x21, crc, len(data), len(data),
-                                 len(raw), 0, 0, 0, 0, 0, offset) + raw
-    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(specs), len(specs), len(directory), len(body), 0)
+        directory += central_record(raw, data, len(body))
+        body += local_header(raw, data)
     with open(out, "wb") as f:
-        f.write(body + directory + end)
+        f.write(body + directory + end_record(len(specs), len(directory), len(body)))
+
+
+def forge_crc(data, target):
+    """Four bytes that, appended to data, make its CRC-32 `target` (the CRC register run backwards)."""
+    table = []
+    for i in range(256):
+        c = i
+        for _ in range(8):
+            c = (c >> 1) ^ (0xEDB88320 if c & 1 else 0)
+        table.append(c)
+    by_top_byte = {table[i] >> 24: i for i in range(256)}
+    want, indices = target ^ 0xFFFFFFFF, []
+    for _ in range(4):
+        indices.insert(0, by_top_byte[want >> 24])
+        want = ((want ^ table[indices[0]]) << 8) & 0xFFFFFFFF
+    register, forged = zlib.crc32(data) ^ 0xFFFFFFFF, bytearray()
+    for i in indices:
+        forged.append((register ^ i) & 0xFF)
+        register = (register >> 8) ^ table[i]
+    assert zlib.crc32(data + bytes(forged)) & 0xFFFFFFFF == target
+    return bytes(forged)
+
+
+def two_directories(out):
+    name = b"install.ps1"
+    seen = b"Write-Output 'the script every tool shows'\r\n"
+    hidden = b"Write-Output 'run instead'" + b"#" * (len(seen) - 30)
+    hidden += forge_crc(hidden, zlib.crc32(seen) & 0xFFFFFFFF)
+    body = local_header(name, seen) + local_header(name, hidden)
+    hidden_at = len(local_header(name, seen))
+    archive = body
+    for offset, data in ((hidden_at, hidden), (0, seen)):  # the end record nearest the end lists `seen`
+        record = central_record(name, data, offset)
+        archive += record + end_record(1, len(record), len(archive))
+    with open(out, "wb") as f:
+        f.write(archive)
+
+
+def truncated_stored(out):
+    readme, script = b"README.md", b"install.ps1"
+    data = b"Write-Output 'an installer script'".ljust(56) + b"\r\n"
+    body = local_header(readme, b"read me\n")
+    at = len(body)
+    body += local_header(script, b"", crc=zlib.crc32(data) & 0xFFFFFFFF, size=len(data))
+    directory = central_record(readme, b"read me\n", 0)
+    directory += central_record(script, b"", at, crc=zlib.crc32(data) & 0xFFFFFFFF, size=len(data))
+    with open(out, "wb") as f:
+        f.write(body + directory + end_record(2, len(directory), len(body)))
+
+
+def many_end_records(out):
+    name, data = b"data.bin", b"not read"
+    body = local_header(name, data, method=12)
+    directory = central_record(name, data, 0, method=12) * 5000
+    with open(out, "wb") as f:
+        f.write(body + directory + end_record(5000, len(directory), len(body)) * 2900)
+
+
+CRAFTED = {"two-directories": two_directories, "truncated-stored": truncated_stored,
+           "many-end-records": many_end_records}
 
 
 def main(args):
@@ -63,6 +142,8 @@ def main(args):
         bad_crc(*args[1:])
     elif args[:1] == ["entries"] and len(args) >= 3:
         entries(args[1], args[2:])
+    elif len(args) == 2 and args[0] in CRAFTED:
+        CRAFTED[args[0]](args[1])
     else:
         print(__doc__, file=sys.stderr)
         return 2

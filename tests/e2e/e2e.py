@@ -383,6 +383,41 @@ def case_escape_refused(lane, args, cases):
     check(read_record(case.ps_record) is None, "PowerShell ran")
 
 
+def case_two_directories(lane, args, cases):
+    """Two end records, two directories, install.ps1 in each with the same size and CRC-32 but
+    different bytes: the usual tools show one of them; the setup refuses the archive at open,
+    writes nothing and runs nothing."""
+    case = Case(lane, args, "two-directories", "two-directories")
+    cases.append(case)
+    case.run()
+    work = case.expect_failure(lambda shown: f"extracting to {shown}\n",
+                               "embedded payload is not a readable zip: invalid Zip archive: Ambiguous central directory")
+    case.expect_tree(work, {})
+    check(read_record(case.ps_record) is None, "PowerShell ran")
+
+
+def case_truncated_stored(lane, args, cases):
+    """A stored install.ps1 whose record promises 58 bytes has none: its (empty) file is left
+    behind, the checksum fails, and no script runs."""
+    case = Case(lane, args, "truncated-stored", "truncated-stored")
+    cases.append(case)
+    case.run()
+    work = case.expect_failure(lambda shown: f"extracting to {shown}\n", "extracting payload: i/o error: Invalid checksum")
+    case.expect_tree(work, {"README.md": b"read me\n", "install.ps1": b""})
+    check(read_record(case.ps_record) is None, "PowerShell ran")
+
+
+def case_many_end_records(lane, args, cases):
+    """5,000 records of one entry and 2,900 end records that all declare that directory: one
+    reading, read once (the benchmark shows the time); the entry's method is then refused."""
+    case = Case(lane, args, "many-end-records", "many-end-records")
+    cases.append(case)
+    case.run()
+    work = case.expect_failure(lambda shown: f"extracting to {shown}\n",
+                               "extracting payload: unsupported Zip archive: Compression method not supported")
+    case.expect_tree(work, {})
+
+
 def case_no_script(lane, args, cases):
     case = Case(lane, args, "no-script", "noscript")
     cases.append(case)
@@ -444,6 +479,9 @@ CASES = {
     "unreadable-payload": case_unreadable_payload,
     "extraction-fails": case_extraction_fails,
     "escape-refused": case_escape_refused,
+    "two-directories": case_two_directories,
+    "truncated-stored": case_truncated_stored,
+    "many-end-records": case_many_end_records,
     "no-script": case_no_script,
     "no-powershell": case_no_powershell,
     "powershell-not-a-program": case_powershell_not_a_program,

@@ -1,6 +1,7 @@
 // open_archive + extract_all on arbitrary bytes, into a scratch folder that holds a link to a
-// folder outside it: nothing may appear outside the destination and nothing may be written
-// through the link, whatever the archive says.
+// folder outside it. Whatever the archive says, nothing may appear outside the destination and
+// nothing may be written through the link. And whenever extraction succeeds, what it wrote must be
+// byte for byte what an independent reading of the archive gives (tests/support/reference_zip).
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,12 +10,18 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <set>
 #include <span>
 #include <string>
 
 #include "payload/archive.hpp"
+#include "payload/entry.hpp"
+#include "payload/entry_name.hpp"
+#include "payload/entry_path.hpp"
 #include "platform/fs.hpp"
+#include "platform/text.hpp"
+#include "support/reference_zip.hpp"
 
 namespace {
 
@@ -25,6 +32,75 @@ std::set<std::string> names_in(const std::string& dir) {
     closedir(d);
   }
   return names;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// What a folder holds, below it: "/" for a folder, "-> target" for a link, the content for a file.
+using Tree = std::map<std::string, std::string>;
+void snapshot(const std::string& dir, const std::string& prefix, Tree& tree) {
+  for (const std::string& name : names_in(dir)) {
+    if (name == "." || name == "..") continue;
+    const std::string path = dir + "/" + name;
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) std::abort();
+    if (S_ISLNK(st.st_mode)) {
+      std::string target(4096, '\0');
+      target.resize(static_cast<std::size_t>(readlink(path.c_str(), target.data(), target.size())));
+      tree[prefix + name] = "-> " + target;
+    } else if (S_ISDIR(st.st_mode)) {
+      tree[prefix + name] = "/";
+      snapshot(path, prefix + name + "/", tree);
+    } else {
+      tree[prefix + name] = read_file(path);
+    }
+  }
+}
+
+// What extraction into a folder holding only `link` must give, from the reference reading; none
+// when some entry could not be extracted there (then the setup must have failed too).
+std::optional<Tree> expected_tree(const std::vector<test_support::ReferenceEntry>& entries, const std::string& link) {
+  Tree tree{{"link", link}};
+  for (const auto& e : entries) {
+    payload::Entry entry;
+    entry.name = payload::decode_entry_name(e.name, (e.flags & (1 << 11)) != 0, e.extra);
+    entry.encrypted = (e.flags & 1) != 0;
+    entry.method = e.method;
+    entry.aes = payload::find_extra_field(e.extra, 0x9901).has_value();
+    entry.host_system = static_cast<std::uint8_t>(e.version_made_by >> 8);
+    entry.external_attributes = e.external_attributes;
+    if (payload::entry_refusal(entry)) return std::nullopt;
+    const auto components = payload::simplified_path(entry.name);
+    if (!components || !e.data) return std::nullopt;
+    std::string path;
+    for (std::size_t k = 0; k < components->size(); ++k) {
+      path += (k ? "/" : "") + (*components)[k];
+      const auto found = tree.find(path);
+      const bool last = k + 1 == components->size();
+      if (found != tree.end() && found->second.starts_with("-> ")) return std::nullopt;  // links are refused
+      if (last) break;
+      if (found == tree.end()) tree[path] = "/";
+      else if (found->second != "/") return std::nullopt;  // a file where a folder must be
+    }
+    const auto kind = payload::entry_kind(entry);
+    const auto at = tree.find(path);
+    if (kind == payload::EntryKind::Directory) {
+      if (!path.empty() && at != tree.end() && at->second != "/") return std::nullopt;
+      if (!path.empty()) tree[path] = "/";
+    } else if (kind == payload::EntryKind::File) {
+      if (path.empty() || (at != tree.end() && at->second == "/")) return std::nullopt;
+      tree[path] = *e.data;
+    } else {
+      if (path.empty() || at != tree.end() || !platform::is_valid_utf8(*e.data) || e.data->size() > 64 * 1024) {
+        return std::nullopt;
+      }
+      tree[path] = "-> " + *e.data;
+    }
+  }
+  return tree;
 }
 
 struct Scratch {
@@ -44,9 +120,7 @@ struct Scratch {
   void check() const {
     if (names_in(top) != std::set<std::string>{".", "..", "dest", "outside"}) std::abort();
     if (names_in(outside) != std::set<std::string>{".", "..", "sentinel"}) std::abort();
-    std::ifstream in(outside + "/sentinel");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (text != "untouched") std::abort();
+    if (read_file(outside + "/sentinel") != "untouched") std::abort();
   }
 };
 
@@ -55,8 +129,17 @@ struct Scratch {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static Scratch scratch;
   scratch.reset();
-  auto archive = payload::open_archive(std::as_bytes(std::span(data, size)));
-  if (archive) (void)payload::extract_all(*archive, scratch.destination);
+  const auto bytes = std::as_bytes(std::span(data, size));
+  auto archive = payload::open_archive(bytes);
+  const bool extracted = archive && payload::extract_all(*archive, scratch.destination).has_value();
   scratch.check();
+  if (extracted) {
+    const auto reference = test_support::reference_read(bytes);
+    if (!reference) std::abort();  // the setup read an archive the reference finds no one reading of
+    const auto expected = expected_tree(*reference, "-> " + scratch.outside);
+    Tree found;
+    snapshot(scratch.destination, "", found);
+    if (!expected || found != *expected) std::abort();
+  }
   return 0;
 }

@@ -209,6 +209,84 @@ TEST_F(Extract, WrongCrcLeavesTheFileWrittenInFullAndStops) {
   }
 }
 
+// A stored install.ps1 whose record says 58 bytes with their CRC-32, but whose data is cut to
+// nothing: the file is made, left empty, and the checksum fails (the CRC-32 of nothing is 0).
+TEST_F(Extract, StoredEntryCutToNothingFailsItsChecksumAndStaysEmpty) {
+  const std::string script(58, 's');
+  ZipEntry cut = file("install.ps1", script);
+  cut.method = 0;
+  cut.compressed = "";
+  const auto result = extract({file("first.txt", "1"), cut, file("after.txt", "never")});
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error().reason_text(), "i/o error: Invalid checksum");
+  EXPECT_EQ(tree(), (Tree{{"dest", "<dir>"}, {"dest/first.txt", "1"}, {"dest/install.ps1", ""}}));
+}
+
+// The data must be as long as the record says, whatever its CRC-32: shorter data with a matching
+// CRC-32 fails at its end; longer data fails as soon as it shows, and nothing past the declared
+// size is written.
+TEST_F(Extract, DataOfAnotherSizeThanDeclaredFailsItsChecksum) {
+  const std::string data(300 * 1024, 'w');
+  ZipEntry shorter = file("short.txt", "five!");
+  shorter.method = 0;
+  shorter.uncompressed_size = 6;
+  ZipEntry longer = file("long.bin", data);  // inflates to 300 KiB, declared as 1000 bytes
+  longer.uncompressed_size = 1000;
+  ZipEntry stored_longer = longer;
+  stored_longer.method = 0;
+  for (const ZipEntry& entry : {shorter, longer, stored_longer}) {
+    SCOPED_TRACE(entry.name + " method " + std::to_string(entry.method));
+    const auto result = extract({entry});
+    ASSERT_FALSE(result.has_value());
+    EXPECT_EQ(result.error().reason_text(), "i/o error: Invalid checksum");
+    const Tree found = tree();
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_LE(found.rbegin()->second.size(), 1000u);
+    EXPECT_EQ(found.rbegin()->second, entry.data.substr(0, found.rbegin()->second.size()));
+    fs::remove_all(scratch.dest());
+  }
+}
+
+// Entries of method 99 are judged one by one, after the entries before them were written: with
+// flag bit 0 a password would be needed; without it the method is not one the setup reads, whatever
+// the AES field holds.
+TEST_F(Extract, Method99EntriesAreRefusedOneByOne) {
+  const auto aes = [](std::uint16_t flags, std::string field) {
+    ZipEntry e{.name = "sub/secret.bin", .data = "x", .method = 99, .flags = flags};
+    e.compressed = std::string(30, '\x5A');
+    e.extra = std::move(field);
+    return e;
+  };
+  const std::string unknown_version = test_support::extra_field(0x9901, std::string("\x03\x00" "AE" "\x03\x08\x00", 7));
+  const std::string unknown_vendor = test_support::extra_field(0x9901, std::string("\x02\x00" "XY" "\x03\x08\x00", 7));
+  const std::string unknown_strength = test_support::extra_field(0x9901, std::string("\x02\x00" "AE" "\x07\x08\x00", 7));
+  const std::string too_short = test_support::extra_field(0x9901, "AE");
+  const auto password = "unsupported Zip archive: Password required to decrypt file";
+  const auto method = "unsupported Zip archive: Compression method not supported";
+  const std::vector<std::pair<ZipEntry, std::string>> cases{
+      {aes(0, ""), method},          {aes(1, ""), password},          {aes(0, unknown_version), method},
+      {aes(1, unknown_vendor), password}, {aes(0, unknown_strength), method}, {aes(1, too_short), password},
+  };
+  for (const auto& [entry, text] : cases) {
+    SCOPED_TRACE(text + " " + std::to_string(entry.extra.size()));
+    const auto result = extract({file("ok.txt", "fine"), entry});
+    ASSERT_FALSE(result.has_value());
+    EXPECT_EQ(result.error().reason_text(), text);
+    EXPECT_EQ(tree(), (Tree{{"dest", "<dir>"}, {"dest/ok.txt", "fine"}}));
+  }
+}
+
+// Flagged as UTF-8 but not: each invalid sequence becomes U+FFFD; a comment like it changes nothing.
+TEST_F(Extract, NamesFlaggedUtf8ThatAreNotGetReplacementCharacters) {
+  ZipEntry bad_name = file("bad\xFF.txt", "name");
+  bad_name.flags = 1 << 11;
+  ZipEntry bad_comment = file("comment.txt", "comment");
+  bad_comment.flags = 1 << 11;
+  bad_comment.comment = "\xC0\xAF";
+  ASSERT_TRUE(extract({bad_name, bad_comment}).has_value());
+  EXPECT_EQ(tree(), (Tree{{"dest", "<dir>"}, {"dest/bad\xEF\xBF\xBD.txt", "name"}, {"dest/comment.txt", "comment"}}));
+}
+
 TEST_F(Extract, CorruptDeflateStreamIsNamedAsSuch) {
   ZipEntry bad = file("bad.bin", "irrelevant");
   bad.compressed = std::string("\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 8);  // reserved block type

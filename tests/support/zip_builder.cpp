@@ -80,57 +80,85 @@ ZipEntry unix_link(std::string name, std::string target) {
   return entry;
 }
 
+static std::string stored_bytes(const ZipEntry& e) {
+  return e.compressed ? *e.compressed : (e.method == 8 ? raw_deflate(e.data) : e.data);
+}
+
+std::string local_entry(const ZipEntry& e) {
+  const std::string payload = stored_bytes(e);
+  const std::string& name = e.local_name ? *e.local_name : e.name;
+  std::string out;
+  put32(out, 0x04034b50);
+  put16(out, 20);
+  put16(out, e.local_flags.value_or(e.flags));
+  put16(out, e.local_method.value_or(e.method));
+  put16(out, dos_time);
+  put16(out, dos_date);
+  put32(out, e.local_crc32.value_or(e.crc32.value_or(crc32_of(e.data))));
+  put32(out, e.local_compressed_size.value_or(static_cast<std::uint32_t>(payload.size())));
+  put32(out, e.local_uncompressed_size.value_or(e.uncompressed_size.value_or(static_cast<std::uint32_t>(e.data.size()))));
+  put16(out, static_cast<std::uint32_t>(name.size()));
+  put16(out, static_cast<std::uint32_t>(e.extra.size()));
+  out += name;
+  out += e.extra;
+  out += payload;
+  return out;
+}
+
+std::string central_record(const ZipEntry& e, std::uint32_t local_offset) {
+  std::string out;
+  put32(out, 0x02014b50);
+  put16(out, e.version_made_by);
+  put16(out, 20);
+  put16(out, e.flags);
+  put16(out, e.method);
+  put16(out, dos_time);
+  put16(out, dos_date);
+  put32(out, e.crc32.value_or(crc32_of(e.data)));
+  put32(out, static_cast<std::uint32_t>(stored_bytes(e).size()));
+  put32(out, e.uncompressed_size.value_or(static_cast<std::uint32_t>(e.data.size())));
+  put16(out, static_cast<std::uint32_t>(e.name.size()));
+  put16(out, static_cast<std::uint32_t>(e.extra.size()));
+  put16(out, static_cast<std::uint32_t>(e.comment.size()));
+  put16(out, 0);  // disk number start
+  put16(out, 0);  // internal attributes
+  put32(out, e.external_attributes);
+  put32(out, local_offset);
+  out += e.name;
+  out += e.extra;
+  out += e.comment;
+  return out;
+}
+
+std::string end_record(std::uint16_t entries, std::uint32_t directory_size, std::uint32_t directory_offset,
+                       std::string_view comment) {
+  std::string out;
+  put32(out, 0x06054b50);
+  put16(out, 0);
+  put16(out, 0);
+  put16(out, entries);
+  put16(out, entries);
+  put32(out, directory_size);
+  put32(out, directory_offset);
+  put16(out, static_cast<std::uint32_t>(comment.size()));
+  out += comment;
+  return out;
+}
+
 Zip build_zip(const std::vector<ZipEntry>& entries, const ZipLayout& layout) {
   Zip zip;
   std::string& out = zip.bytes;
   std::vector<std::uint32_t> offsets;
-  std::vector<std::string> payloads;
   for (const ZipEntry& e : entries) {
-    std::string payload = e.compressed ? *e.compressed : (e.method == 8 ? raw_deflate(e.data) : e.data);
-    const std::uint32_t crc = e.crc32.value_or(crc32_of(e.data));
     offsets.push_back(static_cast<std::uint32_t>(out.size()));
-    put32(out, 0x04034b50);
-    put16(out, 20);
-    put16(out, e.flags);
-    put16(out, e.method);
-    put16(out, dos_time);
-    put16(out, dos_date);
-    put32(out, crc);
-    put32(out, static_cast<std::uint32_t>(payload.size()));
-    put32(out, static_cast<std::uint32_t>(e.data.size()));
-    put16(out, static_cast<std::uint32_t>(e.name.size()));
-    put16(out, static_cast<std::uint32_t>(e.extra.size()));
-    out += e.name;
-    out += e.extra;
-    out += payload;
-    payloads.push_back(std::move(payload));
+    out += local_entry(e);
   }
 
   zip.directory_offset = out.size();
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    const ZipEntry& e = entries[i];
-    put32(out, 0x02014b50);
-    put16(out, e.version_made_by);
-    put16(out, 20);
-    put16(out, e.flags);
-    put16(out, e.method);
-    put16(out, dos_time);
-    put16(out, dos_date);
-    put32(out, e.crc32.value_or(crc32_of(e.data)));
-    put32(out, static_cast<std::uint32_t>(payloads[i].size()));
-    put32(out, static_cast<std::uint32_t>(e.data.size()));
-    put16(out, static_cast<std::uint32_t>(e.name.size()));
-    put16(out, static_cast<std::uint32_t>(e.extra.size()));
-    put16(out, 0);  // comment length
-    put16(out, 0);  // disk number start
-    put16(out, 0);  // internal attributes
-    put32(out, e.external_attributes);
-    put32(out, offsets[i]);
-    out += e.name;
-    out += e.extra;
-  }
+  for (std::size_t i = 0; i < entries.size(); ++i) out += central_record(entries[i], offsets[i]);
   const std::size_t directory_size = out.size() - zip.directory_offset;
   const auto count = static_cast<std::uint16_t>(entries.size());
+  const std::uint64_t count64 = entries.size();
 
   if (layout.zip64) {
     const std::size_t zip64_end = out.size();
@@ -140,8 +168,8 @@ Zip build_zip(const std::vector<ZipEntry>& entries, const ZipLayout& layout) {
     put16(out, 45);
     put32(out, layout.this_disk);
     put32(out, layout.directory_disk);
-    put64(out, layout.entries_on_disk.value_or(count));
-    put64(out, layout.entries_total.value_or(count));
+    put64(out, layout.entries_on_disk ? *layout.entries_on_disk : count64);
+    put64(out, layout.entries_total ? *layout.entries_total : count64);
     put64(out, directory_size);
     put64(out, zip.directory_offset);
     put32(out, 0x07064b50);

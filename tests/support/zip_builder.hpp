@@ -21,8 +21,17 @@ struct ZipEntry {
   std::uint16_t version_made_by = 20;  // high byte: host system
   std::uint32_t external_attributes = 0;
   std::string extra;  // extra field, in both headers
+  std::string comment;  // the entry's comment, in the central record
   std::optional<std::uint32_t> crc32;     // instead of the CRC-32 of `data`
   std::optional<std::string> compressed;  // the stored data bytes, instead of the builder's own
+  std::optional<std::uint32_t> uncompressed_size;  // instead of the size of `data`
+  // Where the local header differs from the central record (absent: the same).
+  std::optional<std::string> local_name;
+  std::optional<std::uint16_t> local_flags;
+  std::optional<std::uint16_t> local_method;
+  std::optional<std::uint32_t> local_crc32;
+  std::optional<std::uint32_t> local_compressed_size;
+  std::optional<std::uint32_t> local_uncompressed_size;
 };
 
 struct ZipLayout {
@@ -45,6 +54,13 @@ struct Zip {
 };
 
 Zip build_zip(const std::vector<ZipEntry>& entries, const ZipLayout& layout = {});
+
+// The pieces, for archives no layout describes (two directories, many end records): an entry's
+// local header and data; its central record pointing at `local_offset`; an end record.
+std::string local_entry(const ZipEntry& entry);
+std::string central_record(const ZipEntry& entry, std::uint32_t local_offset);
+std::string end_record(std::uint16_t entries, std::uint32_t directory_size, std::uint32_t directory_offset,
+                       std::string_view comment = {});
 
 // A raw DEFLATE stream (no zlib header), as ZIP method 8 stores it.
 std::string raw_deflate(std::string_view data);

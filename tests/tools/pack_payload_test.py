@@ -13,6 +13,8 @@ import zlib
 HERE = os.path.dirname(os.path.abspath(__file__))
 PACKER = os.path.join(HERE, "..", "..", "tools", "pack_payload.py")
 SAMPLE = os.path.join(HERE, "..", "..", "samples", "payload")
+sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
+import craft_payload as craft  # noqa: E402  the e2e tests' archive pieces
 
 
 def run(*args):
@@ -114,6 +116,47 @@ class PackerTest(unittest.TestCase):
         out = os.path.join(self.tmp, "n.zip")
         self.assertEqual(run("--no-check", self.tree({"README.md": b"x"}), out).returncode, 0)
         self.assertEqual(run("--check", out).returncode, 1)
+
+    def crafted(self, name, entries, directories):
+        """Local entries (name, data) back to back, then each directory (entry indices) with its end record."""
+        body, offsets = b"", []
+        for entry_name, data in entries:
+            offsets.append(len(body))
+            body += craft.local_header(entry_name, data)
+        for listed in directories:
+            records = b"".join(craft.central_record(entries[i][0], entries[i][1], offsets[i]) for i in listed)
+            body += records + craft.end_record(len(listed), len(records), len(body))
+        path = os.path.join(self.tmp, name)
+        with open(path, "wb") as f:
+            f.write(body)
+        return path
+
+    def test_check_refuses_an_archive_with_two_readings(self):
+        files = [(b"install.ps1", b"Write-Host 1\r\n"), (b"bin\\zarvo.exe", b"MZ"), (b"install.ps1", b"Write-Host 2\r\n")]
+        path = self.crafted("two.zip", files, [[2, 1], [0, 1]])
+        result = run("--check", path)
+        self.assertEqual((result.returncode, result.stderr),
+                         (1, f"payload contract: {path}: two end records lead to two different central directories, "
+                             "so tools could read different contents\n"))
+        # An archive stored inside, end record and all, is data: one reading.
+        with open(self.crafted("inner.zip", files[:2], [[0, 1]]), "rb") as f:
+            inner = f.read()
+        path = self.crafted("outer.zip", files[:2] + [(b"inner.zip", inner)], [[0, 1, 2]])
+        self.assertEqual((run("--check", path).returncode, run("--check", path).stderr), (0, ""))
+
+    def test_check_refuses_local_headers_that_differ_from_their_records(self):
+        path = self.crafted("local.zip", [(b"install.ps1", b"Write-Host 1\r\n"), (b"bin\\zarvo.exe", b"MZ")], [[0, 1]])
+        with open(path, "rb") as f:
+            data = bytearray(f.read())
+        data[30:41] = b"install.ps2"  # the first local header's name
+        struct.pack_into("<H", data, 30 + 11 + 14 + 8, 8)  # the second one's method
+        with open(path, "wb") as f:
+            f.write(data)
+        result = run("--check", path)
+        self.assertEqual((result.returncode, result.stderr),
+                         (1, "payload contract: install.ps1: its local header differs from its central record (name)\n"
+                             "payload contract: bin\\zarvo.exe: its local header differs from its central record "
+                             "(method)\n"))
 
     def test_check_refuses_a_file_that_is_not_an_archive(self):
         path = os.path.join(self.tmp, "junk.zip")

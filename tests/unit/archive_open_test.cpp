@@ -81,11 +81,141 @@ TEST(OpenArchive, MultiDiskArchivesAreRefusedByName) {
             "invalid Zip archive: Multi-disk ZIP files are not supported");
 }
 
-// The ZIP library refuses a name flagged as UTF-8 that is not, for the whole archive; the setup
-// reports that as the library's own fault text instead of extracting with replacement characters.
-TEST(OpenArchive, NameFlaggedUtf8ThatIsNotFailsWithTheLibrarysText) {
-  ZipEntry bad{.name = "bad\xFF.txt", .data = "x", .flags = 1 << 11};
-  EXPECT_EQ(open_failure(build_zip({bad})), "invalid Zip archive: Zip archive inconsistent");
+// Local entries back to back, then one directory per list of entry indices, each followed by its
+// end record: an archive with as many readings as it has directories.
+std::string with_directories(const std::vector<ZipEntry>& entries, const std::vector<std::vector<std::size_t>>& directories) {
+  std::string bytes;
+  std::vector<std::uint32_t> offsets;
+  for (const ZipEntry& e : entries) {
+    offsets.push_back(static_cast<std::uint32_t>(bytes.size()));
+    bytes += test_support::local_entry(e);
+  }
+  for (const auto& listed : directories) {
+    const auto at = static_cast<std::uint32_t>(bytes.size());
+    for (const std::size_t i : listed) bytes += test_support::central_record(entries[i], offsets[i]);
+    bytes += test_support::end_record(static_cast<std::uint16_t>(listed.size()),
+                                      static_cast<std::uint32_t>(bytes.size() - at), at);
+  }
+  return bytes;
+}
+
+// Two directories list install.ps1 with the same size and CRC-32 but point at two different local
+// entries: tools that take one reading and the setup that took the other would run different
+// scripts. There is no one reading, so the archive does not open.
+TEST(OpenArchive, TwoDirectoriesLeadingToDifferentEntriesAreAmbiguous) {
+  ZipEntry seen{.name = "install.ps1", .data = "Write-Host seen\r\n", .method = 0};
+  ZipEntry other = seen;
+  other.data = "Write-Host HIDE\r\n";
+  other.crc32 = test_support::crc32_of(seen.data);  // as if forged to match
+  EXPECT_EQ(open_failure(Zip{.bytes = with_directories({seen, other}, {{0}, {1}})}),
+            "invalid Zip archive: Ambiguous central directory");
+  EXPECT_EQ(open_failure(Zip{.bytes = with_directories({seen, other}, {{1}, {0}})}),
+            "invalid Zip archive: Ambiguous central directory");
+  // A second directory that lists only part of the first is another reading too.
+  EXPECT_EQ(open_failure(Zip{.bytes = with_directories(entries(), {{0, 1}, {0}})}),
+            "invalid Zip archive: Ambiguous central directory");
+}
+
+// An empty directory declared by stray bytes after a real one is a second, different reading.
+TEST(OpenArchive, AnEmptyDirectoryBesideARealOneIsAmbiguous) {
+  const std::string empty_end = test_support::end_record(0, 0, 0);
+  EXPECT_EQ(open_failure(build_zip(entries(), {.after_end = empty_end})), "invalid Zip archive: Ambiguous central directory");
+  EXPECT_EQ(open_failure(Zip{.bytes = empty_end + empty_end}), "opened");  // two empty ones are one reading
+}
+
+// However many end records declare the one directory, it is one reading, read once.
+TEST(OpenArchive, EndRecordsThatDeclareTheSameDirectoryAreOneReading) {
+  const Zip once = build_zip(entries());
+  const std::string end = once.bytes.substr(once.end_offset);
+  for (const int copies : {2, 100, 2900}) {
+    SCOPED_TRACE(copies);
+    std::string bytes = once.bytes;
+    for (int i = 1; i < copies; ++i) bytes += end;
+    auto archive = payload::open_archive(Zip{.bytes = bytes}.span());
+    EXPECT_TRUE(archive.has_value()) << (archive ? "" : archive.error().reason_text());
+  }
+}
+
+// Bytes that merely look like an end record, in stored data or after the end, lead to no sound
+// directory: they are passed over, up to a bound on the different directories read to tell.
+TEST(OpenArchive, StrayEndRecordsArePassedOverUpToABound) {
+  const Zip nested = build_zip(entries());
+  ZipEntry stored_zip{.name = "inner.zip", .data = nested.bytes, .method = 0};
+  ZipEntry signature{.name = "sig.bin", .data = std::string("PK\x05\x06", 4) + std::string(40, '\x01'), .method = 0};
+  EXPECT_EQ(open_failure(build_zip({stored_zip, signature})), "opened");
+
+  // Each declares a directory that begins with the archive's first record but holds one entry in
+  // more bytes than one entry takes: each is read, found unsound and passed over, up to the bound.
+  const Zip good = build_zip(entries());
+  const auto size = static_cast<std::uint32_t>(good.end_offset - good.directory_offset);
+  std::string declared_wrong;
+  for (std::uint32_t more = 0; more < 7; ++more) {
+    declared_wrong += test_support::end_record(1, size + more, static_cast<std::uint32_t>(good.directory_offset));
+  }
+  EXPECT_EQ(open_failure(build_zip(entries(), {.after_end = declared_wrong})), "opened");
+  declared_wrong += test_support::end_record(1, size + 7, static_cast<std::uint32_t>(good.directory_offset));
+  EXPECT_EQ(open_failure(build_zip(entries(), {.after_end = declared_wrong})), "invalid Zip archive: Too many end records");
+}
+
+// A local header is part of its entry: one that disagrees with the central record makes the
+// directory unsound, as a damaged record does.
+TEST(OpenArchive, ALocalHeaderThatDisagreesWithItsRecordIsDamage) {
+  const auto with = [](auto change) {
+    ZipEntry e{.name = "install.ps1", .data = "Write-Host hi\r\n", .method = 0};
+    change(e);
+    return build_zip({e});
+  };
+  for (const Zip& zip : {
+           with([](ZipEntry& e) { e.local_name = "install.ps2"; }),
+           with([](ZipEntry& e) { e.local_method = 8; }),
+           with([](ZipEntry& e) { e.local_flags = 1 << 11; }),
+           with([](ZipEntry& e) { e.local_crc32 = 7; }),
+           with([](ZipEntry& e) { e.local_compressed_size = 3; }),
+           with([](ZipEntry& e) { e.local_uncompressed_size = 3; }),
+           with([](ZipEntry& e) { e.flags = 1 << 3, e.local_crc32 = 7; }),  // neither zero nor equal
+       }) {
+    EXPECT_EQ(open_failure(zip), "invalid Zip archive: Could not find EOCD");
+  }
+  // With a data descriptor after the data the local header may leave its CRC-32 and sizes at zero.
+  EXPECT_EQ(open_failure(with([](ZipEntry& e) {
+              e.flags = 1 << 3;
+              e.local_crc32 = e.local_compressed_size = e.local_uncompressed_size = 0;
+            })),
+            "opened");
+}
+
+// The library would refuse these for the whole archive; each entry is judged by itself instead,
+// when it is extracted.
+TEST(OpenArchive, EntriesTheLibraryWouldRefuseDoNotStopTheOpen) {
+  ZipEntry bad_name{.name = "bad\xFF.txt", .data = "x", .flags = 1 << 11};
+  ZipEntry bad_comment{.name = "c.txt", .data = "x", .flags = 1 << 11};
+  bad_comment.comment = "\xC0\xAF";
+  ZipEntry aes_missing{.name = "m.bin", .data = "x", .method = 99};
+  ZipEntry aes_unknown{.name = "u.bin", .data = "x", .method = 99, .flags = 1};
+  aes_unknown.extra = test_support::extra_field(0x9901, std::string("\x03\x00" "XY" "\x09\x08\x00", 7));
+  ZipEntry aes_short{.name = "s.bin", .data = "x", .method = 99};
+  aes_short.extra = test_support::extra_field(0x9901, "AE");
+  EXPECT_EQ(open_failure(build_zip({entries()[0], bad_name, bad_comment, aes_missing, aes_unknown, aes_short})), "opened");
+}
+
+// The library reads a ZIP64 field's extra values strictly, for the whole archive; the setup reports
+// its text. The as-built payload has no ZIP64 fields.
+TEST(OpenArchive, AZip64FieldLongerThanItsValuesIsTheLibrarysInconsistency) {
+  ZipEntry e{.name = "x", .data = "x", .method = 0};
+  e.uncompressed_size = 0xFFFFFFFF;
+  std::string values(8, '\0');
+  values[0] = 1;  // the real size, then eight more bytes than the saturated fields need
+  e.extra = test_support::extra_field(0x0001, values + std::string(8, '\0'));
+  e.local_uncompressed_size = 1;
+  EXPECT_EQ(open_failure(build_zip({e})), "invalid Zip archive: Zip archive inconsistent");
+}
+
+// A directory of more entries than the classic end record counts is shown to the library through
+// a ZIP64 end record of our own.
+TEST(OpenArchive, ADirectoryOfMoreThan65535EntriesOpens) {
+  std::vector<ZipEntry> many(70000, ZipEntry{.name = "same.txt", .data = "", .method = 0});
+  auto archive = payload::open_archive(build_zip(many, {.zip64 = true}).span());
+  EXPECT_TRUE(archive.has_value()) << (archive ? "" : archive.error().reason_text());
 }
 
 }  // namespace

@@ -24,10 +24,10 @@ TEST(CentralDirectory, ReadsEveryRecordAsStored) {
   auto entries = two_entries();
   entries.push_back(link);
   const Zip zip = build_zip(entries);
-  const auto records = read_central_directory(zip.span());
-  ASSERT_TRUE(records.has_value());
-  ASSERT_EQ(records->size(), 3u);
-  const auto& r = (*records)[0];
+  const auto directory = read_central_directory(zip.span());
+  ASSERT_TRUE(directory.has_value());
+  ASSERT_EQ(directory->records.size(), 3u);
+  const auto& r = directory->records[0];
   EXPECT_EQ(r.name, "bin\\zarvo.exe");
   EXPECT_EQ(r.method, 8);
   EXPECT_EQ(r.flags, 0);
@@ -38,18 +38,18 @@ TEST(CentralDirectory, ReadsEveryRecordAsStored) {
   EXPECT_EQ(r.local_header_offset, 0u);
   EXPECT_EQ(r.external_attributes, 0u);
   EXPECT_EQ(r.extra, "");
-  EXPECT_EQ((*records)[1].name, "README.md");
-  EXPECT_EQ((*records)[1].method, 0);
-  EXPECT_EQ((*records)[2].version_made_by, (3 << 8) | 30);
-  EXPECT_EQ((*records)[2].external_attributes, 0120777u << 16);
-  EXPECT_EQ((*records)[2].extra, test_support::aes_field());
+  EXPECT_EQ(directory->records[1].name, "README.md");
+  EXPECT_EQ(directory->records[1].method, 0);
+  EXPECT_EQ(directory->records[2].version_made_by, (3 << 8) | 30);
+  EXPECT_EQ(directory->records[2].external_attributes, 0120777u << 16);
+  EXPECT_EQ(directory->records[2].extra, test_support::aes_field());
 }
 
 TEST(CentralDirectory, NameBytesComeUnchangedNulIncluded) {
   const Zip zip = build_zip({ZipEntry{.name = std::string("a\0b.txt", 7), .data = "x"}});
-  const auto records = read_central_directory(zip.span());
-  ASSERT_TRUE(records.has_value());
-  EXPECT_EQ((*records)[0].name, std::string("a\0b.txt", 7));
+  const auto directory = read_central_directory(zip.span());
+  ASSERT_TRUE(directory.has_value());
+  EXPECT_EQ(directory->records[0].name, std::string("a\0b.txt", 7));
 }
 
 TEST(CentralDirectory, EndRecordIsFoundPastCommentsTrailingBytesAndStraySignatures) {
@@ -59,9 +59,9 @@ TEST(CentralDirectory, EndRecordIsFoundPastCommentsTrailingBytesAndStraySignatur
            // A stray end signature in the trailing bytes leads nowhere and is passed over.
            ZipLayout{.after_end = std::string("PK\x05\x06", 4) + std::string(30, '\xEE')},
        }) {
-    const auto records = read_central_directory(build_zip(two_entries(), layout).span());
-    ASSERT_TRUE(records.has_value());
-    EXPECT_EQ(records->size(), 2u);
+    const auto directory = read_central_directory(build_zip(two_entries(), layout).span());
+    ASSERT_TRUE(directory.has_value());
+    EXPECT_EQ(directory->records.size(), 2u);
   }
 }
 

@@ -56,6 +56,14 @@ TEST(Entry, LinkIsOfDirectoryKindForADirectoryEntryOfThatNameOrAnExistingDirecto
   EXPECT_FALSE(payload::link_is_directory("docs", entries, existing));   // not exactly the name
   EXPECT_FALSE(payload::link_is_directory("notes", entries, existing));  // a file entry
   EXPECT_EQ(asked, (std::vector<std::string>{"C:\\Windows", "docs", "notes"}));
+
+  // Asking about these would reach another machine or open a device: they are file links unasked.
+  asked.clear();
+  for (const char* remote : {"\\\\server\\share\\dir", "//server/share/dir", "\\\\?\\UNC\\server\\share",
+                             "\\\\.\\PhysicalDrive0", "\\??\\UNC\\server\\share", "\\/server\\share"}) {
+    EXPECT_FALSE(payload::link_is_directory(remote, entries, existing)) << remote;
+  }
+  EXPECT_EQ(asked, std::vector<std::string>{});
 }
 
 TEST(LibzipError, CodesMapToTheFixedTextsOrKeepTheLibrarysOwn) {

@@ -1,0 +1,30 @@
+// A second, independent reading of a ZIP archive, as plain as it can be written, for checking the
+// setup's reading against: every end record within reach of the end is read in full, the archive
+// has a directory only when exactly one different sound directory is found, and each entry's data
+// is inflated in one piece and checked against its CRC-32 and size. Slow and simple on purpose.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace test_support {
+
+struct ReferenceEntry {
+  std::string name;  // the stored bytes
+  std::uint16_t version_made_by = 0;
+  std::uint16_t flags = 0;
+  std::uint16_t method = 0;
+  std::uint32_t external_attributes = 0;
+  std::string extra;  // central
+  // The entry's data when it reads whole and matches its CRC-32 and size (methods 0 and 8 only).
+  std::optional<std::string> data;
+};
+
+// The entries of the archive's one directory, in order; none when it has not exactly one.
+std::optional<std::vector<ReferenceEntry>> reference_read(std::span<const std::byte> archive);
+
+}  // namespace test_support
