@@ -48,7 +48,7 @@ if(platform_sources)
   endif()
 endif()
 
-foreach(dir fixtures console e2e release payload)
+foreach(dir fixtures console e2e release payload race)
   if(EXISTS ${ZARVO_SOURCE_DIR}/tests/${dir}/CMakeLists.txt)
     add_subdirectory(${ZARVO_SOURCE_DIR}/tests/${dir} ${CMAKE_BINARY_DIR}/tests/${dir})
   endif()

@@ -30,6 +30,9 @@ struct FileStatus {
   bool link = false;
 };
 
+// One directory whose parent exists; anything already there under the name, a directory
+// included, fails it with the system's error.
+Result<void> create_directory(std::string_view path);
 Result<void> create_directory_all(std::string_view path);
 Result<FileStatus> path_status(std::string_view path);  // links followed
 Result<FileStatus> link_status(std::string_view path);  // a link at the end reported itself

@@ -22,7 +22,14 @@ platform::Result<void> create_work_directory(std::string_view path) {
   if (const auto status = platform::link_status(path); status && (status->directory || status->link)) {
     if (auto removed = platform::remove_directory_all(path); !removed) return removed;
   }
-  return platform::create_directory_all(path);
+  // The directory itself is made here and now, or the creation fails: one that appeared under the
+  // name since (another process's, or a link) is never taken for ours.
+  auto made = platform::create_directory(path);
+  if (made || made.error().kind() != platform::ErrorKind::NotFound) return made;
+  const auto parent = platform::parent_path(path);
+  if (!parent) return made;
+  if (auto parents = platform::create_directory_all(*parent); !parents) return parents;
+  return platform::create_directory(path);
 }
 
 std::optional<std::string> locate_installer_script(std::string_view work_directory) {

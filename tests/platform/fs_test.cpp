@@ -70,6 +70,19 @@ TEST_F(FileSystem, CreatingWhereAFileIsInTheWayFailsAsAlreadyExisting) {
   EXPECT_EQ(names_listed(root_), (std::set<std::string>{"occupied"}));
 }
 
+// One directory alone: made where its parent is; anything already under the name, a directory
+// included, fails it.
+TEST_F(FileSystem, CreatingOneDirectoryTakesNothingAlreadyThere) {
+  const std::string made = at({"made"});
+  ASSERT_TRUE(platform::create_directory(made));
+  EXPECT_TRUE(is_directory(made));
+  expect_os_error(platform::create_directory(made), code_already_exists);
+  write_text(at({"file"}), "in the way");
+  expect_os_error(platform::create_directory(at({"file"})), code_already_exists);
+  expect_os_error(platform::create_directory(at({"missing", "below"})), code_path_not_found);
+  EXPECT_EQ(read_text(at({"file"})), "in the way");
+}
+
 TEST_F(FileSystem, CreatingMakesEveryMissingLevel) {
   const std::string outer = at({"outer"});
   const std::string inner = platform::join_path(outer, "inner");

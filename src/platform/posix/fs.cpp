@@ -36,11 +36,6 @@ FileStatus status_of(const struct stat& st) {
   return status;
 }
 
-Result<void> make_directory(const std::string& path) {
-  if (::mkdir(path.c_str(), 0777) == 0) return {};
-  return std::unexpected(last_error());
-}
-
 bool is_directory(const std::string& path) {
   auto status = path_status(path);
   return status && status->directory;
@@ -48,11 +43,18 @@ bool is_directory(const std::string& path) {
 
 }  // namespace
 
+Result<void> create_directory(std::string_view path) {
+  auto checked = posix::c_path(path);
+  if (!checked) return std::unexpected(checked.error());
+  if (::mkdir(checked->c_str(), 0777) == 0) return {};
+  return std::unexpected(last_error());
+}
+
 Result<void> create_directory_all(std::string_view path) {
   if (path.find('\0') != std::string_view::npos) return std::unexpected(nul_in_data_error());
   return create_directory_walk(path, DirectoryWalk{
                                          .parent = [](std::string_view p) { return parent_path(p); },
-                                         .make_directory = make_directory,
+                                         .make_directory = [](const std::string& p) { return create_directory(p); },
                                          .is_directory = is_directory,
                                      });
 }

@@ -16,13 +16,6 @@ using windows::UniqueHandle;
 
 namespace {
 
-Result<void> make_directory(const std::string& path) {
-  auto native = native_path(path);
-  if (!native) return std::unexpected(native.error());
-  if (::CreateDirectoryW(native->c_str(), nullptr)) return {};
-  return std::unexpected(last_os_error());
-}
-
 bool is_directory(const std::string& path) {
   auto status = path_status(path);
   return status && status->directory;
@@ -74,11 +67,18 @@ Result<FileStatus> status(std::string_view path, bool follow) {
 
 }  // namespace
 
+Result<void> create_directory(std::string_view path) {
+  auto native = native_path(path);
+  if (!native) return std::unexpected(native.error());
+  if (::CreateDirectoryW(native->c_str(), nullptr)) return {};
+  return std::unexpected(last_os_error());
+}
+
 Result<void> create_directory_all(std::string_view path) {
   if (path.find('\0') != std::string_view::npos) return std::unexpected(nul_in_data_error());
   return create_directory_walk(path, DirectoryWalk{
                                          .parent = [](std::string_view p) { return parent_path(p); },
-                                         .make_directory = make_directory,
+                                         .make_directory = [](const std::string& p) { return create_directory(p); },
                                          .is_directory = is_directory,
                                      });
 }

@@ -1,14 +1,18 @@
 // Windows-only behaviour of the file-system operations.
 #include <windows.h>
 
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "payload/archive.hpp"
 #include "platform/fs.hpp"
 #include "platform/fs_fixture.hpp"
 #include "platform/text.hpp"
+#include "support/zip_builder.hpp"
 
 namespace {
 
@@ -79,6 +83,128 @@ TEST_F(FileSystemWindows, ListingFindsEntriesThroughForwardSlashesAndATrailingSe
   ASSERT_TRUE(entry && *entry);
   EXPECT_EQ(platform::entry_path(**entry), slashed + "x");
   EXPECT_FALSE(platform::next_entry(*listing));
+}
+
+// The names a folder lists, through the standard library.
+std::set<std::string> names_listed(const std::string& directory) {
+  std::set<std::string> names;
+  for (const auto& entry : stdfs::directory_iterator(host_path(directory))) {
+    const std::u8string name = entry.path().filename().u8string();
+    names.emplace(name.begin(), name.end());
+  }
+  return names;
+}
+
+// What a folder holds, as the system lists it through its verbatim path: name to content
+// (folders as "<dir>" with their entries below as "folder\\name"), read back through verbatim
+// paths too, so that no name is rewritten on the way.
+std::map<std::string, std::string> verbatim_tree(const std::string& resolved, const std::string& prefix = "") {
+  std::map<std::string, std::string> tree;
+  WIN32_FIND_DATAW data{};
+  const HANDLE search = ::FindFirstFileW(wide(resolved + "\\*").c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return tree;
+  do {
+    const std::wstring name_wide = data.cFileName;
+    if (name_wide == L"." || name_wide == L"..") continue;
+    const std::string name = platform::from_utf16(std::u16string(name_wide.begin(), name_wide.end()));
+    const std::string path = resolved + "\\" + name;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      tree[prefix + name] = "<dir>";
+      tree.merge(verbatim_tree(path, prefix + name + "\\"));
+      continue;
+    }
+    std::string content = "<unreadable>";
+    const HANDLE file = ::CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      char buffer[256];
+      DWORD read = 0;
+      content.clear();
+      while (::ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) content.append(buffer, read);
+      ::CloseHandle(file);
+    }
+    tree[prefix + name] = content;
+  } while (::FindNextFileW(search, &data));
+  ::FindClose(search);
+  return tree;
+}
+
+// Below the verbatim base the extraction joins onto, names that Windows rewrites in an ordinary
+// path (device names with or without an extension, trailing dots and spaces) are files of exactly
+// that name: no entry's data goes to a device or to another name.
+TEST_F(FileSystemWindows, NamesAnOrdinaryPathWouldRewriteAreExtractedAsTheyStand) {
+  const std::string dest = at({"dest"});
+  const std::vector<std::pair<std::string, std::string>> entries{
+      {"CON", "console"},        {"nul.txt", "null"},   {"sub\\com1.log", "port"}, {"aux", "aux"},
+      {"x.", "dot"},             {"y ", "space"},       {"CONIN$", "input"},       {"lpt\xC2\xB9", "superscript"},
+      {"sub\\PRN.", "printer"}, {"z. .", "dots and spaces"},
+  };
+  std::vector<test_support::ZipEntry> zip_entries;
+  for (const auto& [name, data] : entries) {
+    test_support::ZipEntry entry{.name = name, .data = data};
+    entry.flags = 1 << 11;  // UTF-8 names
+    zip_entries.push_back(entry);
+  }
+  const auto zip = test_support::build_zip(zip_entries);
+  auto archive = payload::open_archive(zip.span());
+  ASSERT_TRUE(archive.has_value());
+  const auto extracted = payload::extract_all(*archive, dest);
+  ASSERT_TRUE(extracted.has_value()) << extracted.error().reason_text();
+
+  auto resolved = platform::resolve_path(dest);
+  ASSERT_TRUE(resolved) << describe(resolved);
+  EXPECT_EQ(verbatim_tree(*resolved), (std::map<std::string, std::string>{
+                                          {"CON", "console"},
+                                          {"nul.txt", "null"},
+                                          {"sub", "<dir>"},
+                                          {"sub\\com1.log", "port"},
+                                          {"sub\\PRN.", "printer"},
+                                          {"aux", "aux"},
+                                          {"x.", "dot"},
+                                          {"y ", "space"},
+                                          {"CONIN$", "input"},
+                                          {"lpt\xC2\xB9", "superscript"},
+                                          {"z. .", "dots and spaces"},
+                                      }));
+  // The test folder holds the destination alone: nothing went beside it under a rewritten name.
+  EXPECT_EQ(names_listed(root_), (std::set<std::string>{"dest"}));
+}
+
+// A link entry's target is the archive's text, naming anything at all: a folder on another machine
+// (\\server\share: opening it signs in there with the user's credentials) or a device such as
+// a named pipe, whose server then sees the setup connect. The extraction may write the link, but it
+// must not open what the target names. Here the target is a pipe this test serves: no client may
+// ever connect to it.
+TEST_F(FileSystemWindows, ALinkEntrysTargetIsNeverOpened) {
+  const std::string id = std::to_string(::GetCurrentProcessId());
+  const std::pair<std::string, std::string> cases[] = {
+      // the pipe served, the link entry's target
+      {"\\\\.\\pipe\\zarvo-review-a-" + id, "\\\\.\\pipe\\zarvo-review-a-" + id},
+      {"\\\\.\\pipe\\zarvo-review-b-" + id, "//./pipe/zarvo-review-b-" + id},
+      {"\\\\.\\pipe\\zarvo-review-c-" + id, "\\\\?\\pipe\\zarvo-review-c-" + id},
+  };
+  for (const auto& [served, target] : cases) {
+    SCOPED_TRACE(target);
+    const HANDLE pipe = ::CreateNamedPipeW(wide(served).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                           PIPE_TYPE_BYTE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES, 0, 0, 0, nullptr);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    OVERLAPPED connected{};
+    connected.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_FALSE(::ConnectNamedPipe(pipe, &connected));
+    ASSERT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+
+    const std::string dest = at({"dest"});
+    const auto zip = test_support::build_zip({test_support::unix_link("l", target), {.name = "after.txt", .data = "a"}});
+    auto archive = payload::open_archive(zip.span());
+    ASSERT_TRUE(archive.has_value());
+    (void)payload::extract_all(*archive, dest);
+    EXPECT_EQ(::WaitForSingleObject(connected.hEvent, 200), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "the extraction connected to the pipe its link entry names";
+
+    ::CancelIo(pipe);
+    ::CloseHandle(connected.hEvent);
+    ::CloseHandle(pipe);
+    (void)platform::remove_directory_all(dest);
+  }
 }
 
 // Under Wine, links can only come from the host side (ln -s), and Wine follows them even when told

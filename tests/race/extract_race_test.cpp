@@ -1,0 +1,142 @@
+// The setup raced by another process, which puts a link to a folder outside at the worst moment:
+// after the setup has looked, before it uses what it looked at. The moment is chosen through the
+// wrapped path calls (path_calls.hpp), so each race is run exactly. Where the setup makes or opens
+// the last thing itself (the work directory, an entry's file, an entry met during removal), the
+// racer must not get anything through.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "payload/archive.hpp"
+#include "platform/fs.hpp"
+#include "race/path_calls.hpp"
+#include "setup/work_directory.hpp"
+#include "support/zip_builder.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using test_support::ZipEntry;
+
+using Tree = std::map<std::string, std::string>;
+
+// Everything below a folder: "<dir>" for folders, "-> target" for links, the content for files.
+Tree snapshot(const fs::path& root) {
+  Tree tree;
+  tree[root.filename().string()] = "<dir>";
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+    const std::string key = (root.filename() / it->path().lexically_relative(root)).generic_string();
+    if (it->is_symlink()) {
+      tree[key] = "-> " + fs::read_symlink(it->path()).string();
+    } else if (it->is_directory()) {
+      tree[key] = "<dir>";
+    } else {
+      std::ifstream in(it->path(), std::ios::binary);
+      tree[key] = std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+  }
+  return tree;
+}
+
+// Moves a folder aside and puts a link to `target` in its place (or just the link, where nothing is).
+void swap_for_link(const fs::path& folder, const fs::path& aside, const fs::path& target) {
+  struct stat st {};
+  if (::lstat(folder.c_str(), &st) == 0 && ::rename(folder.c_str(), aside.c_str()) != 0) std::abort();
+  if (::symlink(target.c_str(), folder.c_str()) != 0) std::abort();
+}
+
+class Race : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device random;
+    root_ = fs::temp_directory_path() / ("zarvo-race-" + std::to_string(random()));
+    fs::create_directories(root_ / "outside");
+    std::ofstream(root_ / "outside" / "keep.txt") << "untouched";
+  }
+  void TearDown() override {
+    race::disarm();
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);  // the host's removal: links are removed, not followed
+  }
+
+  // Extracts the archive into `destination`, as the setup does after making its work directory.
+  static std::expected<void, payload::ArchiveError> extract(const std::vector<ZipEntry>& entries,
+                                                            const fs::path& destination) {
+    const auto zip = test_support::build_zip(entries);
+    auto archive = payload::open_archive(zip.span());
+    if (!archive) {
+      ADD_FAILURE() << "open failed: " << archive.error().reason_text();
+      return std::unexpected(archive.error());
+    }
+    return payload::extract_all(*archive, destination.string());
+  }
+
+  fs::path outside() const { return root_ / "outside"; }
+  Tree outside_as_it_was() const { return Tree{{"outside", "<dir>"}, {"outside/keep.txt", "untouched"}}; }
+
+  fs::path root_;
+};
+
+ZipEntry file(std::string name, std::string data) { return ZipEntry{.name = std::move(name), .data = std::move(data)}; }
+
+// The entry's own name: the walk finds nothing there, and right then a link to a file outside
+// appears under that name. The file is created without following a link at its last component,
+// so the file outside keeps its content.
+TEST_F(Race, LinkAppearingAtTheEntrysOwnNameIsNotWrittenThrough) {
+  const fs::path dest = root_ / "dest";
+  fs::create_directories(dest);
+  race::arm("evil.txt", race::When::After, [&] {
+    swap_for_link(dest / "evil.txt", dest / "moved.txt", outside() / "keep.txt");
+  });
+
+  (void)extract({file("evil.txt", "evil")}, dest);
+
+  ASSERT_TRUE(race::disarm()) << "the racer never moved: the extraction reached evil.txt through no watched call";
+  EXPECT_EQ(snapshot(outside()), outside_as_it_was());
+}
+
+// The work directory's name is predictable. The setup looks whether a leftover is there; right
+// after that look, the racer puts a link to a folder outside under that name (or, if the setup
+// made the folder in that very call, moves it aside first).
+TEST_F(Race, LinkPutWhereTheWorkDirectoryIsToBeIsNeverExtractedInto) {
+  const fs::path work = root_ / "zarvo-setup-race";
+  race::arm("zarvo-setup-race", race::When::After, [&] { swap_for_link(work, root_ / "moved", outside()); });
+
+  if (setup::create_work_directory(work.string())) {
+    (void)extract({file("install.ps1", "evil"), file("bin/zarvo.exe", "evil")}, work);
+  }
+
+  ASSERT_TRUE(race::disarm()) << "the racer never moved: the work directory was made through no watched call";
+  EXPECT_EQ(snapshot(outside()), outside_as_it_was());
+}
+
+// The same racer against the tree removal: it has listed dest/sub as a folder and is about to open
+// it; right then dest/sub becomes a link to the folder outside. The removal opens every entry
+// relative to its folder without following, so the link goes and the folder outside stays.
+TEST_F(Race, FolderSwappedForALinkDuringTheTreeRemovalIsNotFollowed) {
+  const fs::path tree = root_ / "tree";
+  fs::create_directories(tree / "sub" / "deeper");
+  std::ofstream(tree / "sub" / "deeper" / "f.txt") << "f";
+  std::ofstream(tree / "top.txt") << "t";
+  race::arm("sub", race::When::Before, [&] { swap_for_link(tree / "sub", root_ / "moved", outside()); });
+
+  const auto removed = platform::remove_directory_all(tree.string());
+
+  ASSERT_TRUE(race::disarm()) << "the racer never moved: the removal reached sub through no watched call";
+  ASSERT_TRUE(removed.has_value()) << platform::error_text(removed.error());
+  EXPECT_EQ(snapshot(root_), (Tree{{root_.filename().string(), "<dir>"},
+                                   {root_.filename().string() + "/moved", "<dir>"},
+                                   {root_.filename().string() + "/moved/deeper", "<dir>"},
+                                   {root_.filename().string() + "/moved/deeper/f.txt", "f"},
+                                   {root_.filename().string() + "/outside", "<dir>"},
+                                   {root_.filename().string() + "/outside/keep.txt", "untouched"}}));
+}
+
+}  // namespace
