@@ -57,4 +57,5 @@ endforeach()
 # The packer is a host tool; its tests run in the host lane.
 if(NOT WIN32)
   add_test(NAME tools.pack_payload COMMAND ${Python3_EXECUTABLE} ${ZARVO_SOURCE_DIR}/tests/tools/pack_payload_test.py)
+  add_test(NAME tools.pack_payload_time COMMAND ${Python3_EXECUTABLE} ${ZARVO_SOURCE_DIR}/tests/tools/pack_payload_time_test.py)
 endif()
