@@ -54,8 +54,9 @@ foreach(dir fixtures console e2e release payload)
   endif()
 endforeach()
 
-# The packer is a host tool; its tests run in the host lane.
+# The packer and the libzip build script are host tools; their tests run in the host lane.
 if(NOT WIN32)
   add_test(NAME tools.pack_payload COMMAND ${Python3_EXECUTABLE} ${ZARVO_SOURCE_DIR}/tests/tools/pack_payload_test.py)
   add_test(NAME tools.pack_payload_time COMMAND ${Python3_EXECUTABLE} ${ZARVO_SOURCE_DIR}/tests/tools/pack_payload_time_test.py)
+  add_test(NAME tools.libzip_pin COMMAND ${Python3_EXECUTABLE} ${ZARVO_SOURCE_DIR}/tests/tools/libzip_pin_test.py)
 endif()
