@@ -60,7 +60,9 @@ if(NOT WIN32)
   target_link_libraries(open_bench PRIVATE zarvo_test_support zarvo_core)
 endif()
 
-# The packer is a host tool; its tests run in the host lane.
+# The packer and the libzip build script are host tools; their tests run in the host lane.
 if(NOT WIN32)
   add_test(NAME tools.pack_payload COMMAND ${Python3_EXECUTABLE} ${ZARVO_SOURCE_DIR}/tests/tools/pack_payload_test.py)
+  add_test(NAME tools.pack_payload_time COMMAND ${Python3_EXECUTABLE} ${ZARVO_SOURCE_DIR}/tests/tools/pack_payload_time_test.py)
+  add_test(NAME tools.libzip_pin COMMAND ${Python3_EXECUTABLE} ${ZARVO_SOURCE_DIR}/tests/tools/libzip_pin_test.py)
 endif()

@@ -4,15 +4,20 @@
 Every file becomes one DEFLATE entry with a relative, backslash-separated ASCII name; there are
 no directory entries, no extra fields and no comments; version 20 with host byte 0, flags 0,
 external attributes 0; entries back to back, then the central directory, then the end record.
-The output is deterministic: entries in sorted order, times from the files (clamped to
-SOURCE_DATE_EPOCH when that is set), the same bytes for the same input.
+The output is deterministic: entries in sorted order, the same bytes for the same input.
+
+Entry times: with --time <seconds since 1970>, or else with SOURCE_DATE_EPOCH in the environment,
+every entry carries that one time, so the bytes depend on the files' names and contents alone and
+not on when they were checked out; that is how a release payload is packed, with the last
+commit's time (git log -1 --format=%ct). With neither, each entry carries its file's modification
+time. Times are stored as UTC and held to what a ZIP entry can carry (1980 to 2107).
 
 Before anything is written the payload contract is checked: install.ps1 at the root or at the
 root of the one top-level folder, ASCII only and without a byte-order mark; beside it a bin folder
 holding .exe files, zarvo.exe among them; relative ASCII names only, without a colon. Each
 violation is reported on its own line naming the file and the rule, and the exit code is 1.
 
-Usage: pack_payload.py [--no-check] <folder> <output.zip>
+Usage: pack_payload.py [--no-check] [--time <seconds>] <folder> <output.zip>
        pack_payload.py --check <archive.zip>      (checks an existing archive, writes nothing)
 """
 import collections
@@ -26,7 +31,8 @@ import zlib
 
 
 def dos_time(epoch):
-    t = time.gmtime(max(epoch, 315532800))  # the DOS epoch starts in 1980
+    # The DOS date holds the years 1980 to 2107, at two-second steps.
+    t = time.gmtime(min(max(epoch, 315532800), 4354819198))
     return ((t.tm_hour << 11) | (t.tm_min << 5) | (t.tm_sec // 2),
             ((t.tm_year - 1980) << 9) | (t.tm_mon << 5) | t.tm_mday)
 
@@ -196,8 +202,8 @@ def check_archive(archive):
         return [f"{archive}: not a readable ZIP archive ({e})"]
 
 
-def pack(folder, output):
-    clamp = os.environ.get("SOURCE_DATE_EPOCH")
+def pack(folder, output, entry_time=None):
+    """entry_time: seconds since 1970 for every entry, or None for each file's own time."""
     entries = []
     tmp = output + ".tmp"
     with open(tmp, "wb") as out:
@@ -205,10 +211,7 @@ def pack(folder, output):
             encoded = name.encode("ascii")
             with open(full, "rb") as f:
                 data = f.read()
-            mtime = int(os.stat(full).st_mtime)
-            if clamp is not None:
-                mtime = min(mtime, int(clamp))
-            dtime, ddate = dos_time(mtime)
+            dtime, ddate = dos_time(int(os.stat(full).st_mtime) if entry_time is None else entry_time)
             crc = zlib.crc32(data) & 0xFFFFFFFF
             compressor = zlib.compressobj(9, zlib.DEFLATED, -15, 9)
             packed = compressor.compress(data) + compressor.flush()
@@ -241,18 +244,29 @@ def main(args):
     if len(args) == 2 and args[0] == "--check":
         return report(check_archive(args[1]))
     check = True
-    if args and args[0] == "--no-check":
-        check, args = False, args[1:]
+    entry_time, time_from = os.environ.get("SOURCE_DATE_EPOCH") or None, "SOURCE_DATE_EPOCH"
+    while args and args[0] in ("--no-check", "--time"):
+        if args[0] == "--no-check":
+            check, args = False, args[1:]
+        elif len(args) > 1:
+            entry_time, time_from, args = args[1], "--time", args[2:]
+        else:
+            break
     if len(args) != 2:
         print(__doc__, file=sys.stderr)
         return 2
+    if entry_time is not None:
+        if not re.fullmatch(r"[0-9]+", entry_time):
+            print(f"{time_from}: {entry_time!r} is not a whole number of seconds since 1970", file=sys.stderr)
+            return 2
+        entry_time = int(entry_time)
     folder, output = args
     if not os.path.isdir(folder):
         print(f"{folder}: not a folder", file=sys.stderr)
         return 1
     if check and report(check_folder(folder)):
         return 1
-    pack(folder, output)
+    pack(folder, output, entry_time)
     return 0
 
 
