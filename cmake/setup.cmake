@@ -42,7 +42,8 @@ function(zarvo_add_setup target archive)
   target_include_directories(${target} PRIVATE "${gen}" ${ZARVO_SOURCE_DIR}/src/resources)
   set_source_files_properties("${gen}/payload.S"
     PROPERTIES OBJECT_DEPENDS "${archive};${gen}/payload_config.h")
-  target_link_libraries(${target} PRIVATE zarvo_core)
+  target_link_libraries(${target} PRIVATE zarvo_setup)
+  zarvo_layer(${target})
   if(WIN32)
     # Stripped, and without a link time stamp, so that the same inputs give the same bytes.
     target_link_options(${target} PRIVATE -s -Wl,--no-insert-timestamp)

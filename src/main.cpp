@@ -4,7 +4,7 @@
 
 #include "payload/archive.hpp"
 #include "payload/span.hpp"
-#include "platform/console.hpp"
+#include "platform/console/console.hpp"
 #include "platform/runtime.hpp"
 #include "process/home_window.hpp"
 #include "process/installer.hpp"

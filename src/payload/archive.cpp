@@ -8,7 +8,7 @@
 
 namespace payload {
 
-Archive::Archive(std::unique_ptr<State> state) : state_(std::move(state)) {}
+Archive::Archive(std::unique_ptr<ArchiveState> state) : state_(std::move(state)) {}
 Archive::Archive(Archive&&) noexcept = default;
 Archive& Archive::operator=(Archive&&) noexcept = default;
 Archive::~Archive() = default;
@@ -75,7 +75,7 @@ std::expected<Archive, ArchiveError> open_archive(std::span<const std::byte> byt
   const auto directory = read_central_directory(bytes);
   if (!directory) return std::unexpected(directory_error(directory.error()));
 
-  auto state = std::make_unique<Archive::State>();
+  auto state = std::make_unique<ArchiveState>();
   state->view = std::make_unique<LibraryView>(bytes, *directory);
   zip_error_t error;
   zip_error_init(&error);

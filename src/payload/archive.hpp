@@ -11,21 +11,23 @@
 
 namespace payload {
 
+struct ArchiveState;  // the ZIP library's part, which stays inside this layer
+
 // An open archive over a borrowed byte span; the span must outlive it.
 class Archive {
  public:
   Archive(Archive&&) noexcept;
   Archive& operator=(Archive&&) noexcept;
   ~Archive();
-  struct State;
-  explicit Archive(std::unique_ptr<State> state);
-  State& state() { return *state_; }
 
  private:
-  std::unique_ptr<State> state_;
+  friend std::expected<Archive, ArchiveError> open_archive(std::span<const std::byte> bytes);
+  friend std::expected<void, ArchiveError> extract_all(Archive& archive, std::string_view destination);
+  explicit Archive(std::unique_ptr<ArchiveState> state);
+  std::unique_ptr<ArchiveState> state_;
 };
 
-std::expected<Archive, ArchiveError> open_archive(std::span<const std::byte> bytes);
-std::expected<void, ArchiveError> extract_all(Archive& archive, std::string_view destination);
+[[nodiscard]] std::expected<Archive, ArchiveError> open_archive(std::span<const std::byte> bytes);
+[[nodiscard]] std::expected<void, ArchiveError> extract_all(Archive& archive, std::string_view destination);
 
 }  // namespace payload

@@ -24,7 +24,7 @@ struct ZipFileClose {
   void operator()(zip_file_t* file) const { zip_fclose(file); }
 };
 
-struct Archive::State {
+struct ArchiveState {
   std::unique_ptr<LibraryView> view;       // what the library reads; outlives `zip`, which reads it
   std::unique_ptr<zip_t, ZipDiscard> zip;  // owns the library's source over the view
   std::vector<Entry> entries;              // in central-directory order, as the library's indices
@@ -40,20 +40,20 @@ inline ArchiveError archive_error_from(zip_error_t* error) {
 // data ends, however little there was.
 class EntryReader {
  public:
-  static std::expected<EntryReader, ArchiveError> open(Archive::State& archive, std::size_t index);
+  [[nodiscard]] static std::expected<EntryReader, ArchiveError> open(ArchiveState& archive, std::size_t index);
   EntryReader(EntryReader&&) noexcept;
   EntryReader& operator=(EntryReader&&) noexcept;
   ~EntryReader();
 
   // Fills as much of `buffer` as the data allows; 0 at the end, once the CRC-32 and the size have
   // matched. Data longer than the directory says fails as soon as it shows.
-  std::expected<std::size_t, ArchiveError> read(std::span<std::byte> buffer);
+  [[nodiscard]] std::expected<std::size_t, ArchiveError> read(std::span<std::byte> buffer);
 
  private:
   struct Inflater;
   EntryReader(zip_file_t* file, const Entry& entry, std::unique_ptr<Inflater> inflater);
-  std::expected<std::size_t, ArchiveError> read_raw(std::byte* into, std::size_t size);
-  std::expected<std::size_t, ArchiveError> inflate_into(std::span<std::byte> into);
+  [[nodiscard]] std::expected<std::size_t, ArchiveError> read_raw(std::byte* into, std::size_t size);
+  [[nodiscard]] std::expected<std::size_t, ArchiveError> inflate_into(std::span<std::byte> into);
 
   std::unique_ptr<zip_file_t, ZipFileClose> file_;
   std::unique_ptr<Inflater> inflater_;  // DEFLATE entries only

@@ -52,7 +52,7 @@ enum class DirectoryFault {
 // directory is the one sound directory found; a second, different one makes the archive
 // ambiguous. End records that declare a directory already read are not read again, so the
 // archive's bytes are read a bounded number of times however many end records it holds.
-std::expected<CentralDirectory, DirectoryFault> read_central_directory(std::span<const std::byte> archive);
+[[nodiscard]] std::expected<CentralDirectory, DirectoryFault> read_central_directory(std::span<const std::byte> archive);
 
 // Calls `visit(id, data)` for each field of an extra block, in order. False when a field runs past
 // the block or anything but up to three zero bytes of padding follows the last field; the fields

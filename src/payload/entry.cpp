@@ -2,6 +2,7 @@
 
 #include "payload/entry_name.hpp"
 #include "payload/entry_path.hpp"
+#include "platform/path_chars.hpp"
 
 namespace payload {
 
@@ -39,7 +40,7 @@ EntryKind entry_kind(const Entry& entry) {
       (mode & unix_link_type) == unix_link_type) {
     return EntryKind::Link;
   }
-  return names_directory(entry.name) ? EntryKind::Directory : EntryKind::File;
+  return denotes_directory(entry.name) ? EntryKind::Directory : EntryKind::File;
 }
 
 bool link_is_directory(std::string_view target, std::span<const Entry> entries,
@@ -49,8 +50,7 @@ bool link_is_directory(std::string_view target, std::span<const Entry> entries,
   }
   // A UNC, device, verbatim or NT path is never looked up: the lookup alone would reach out to
   // another machine (offering it the user's credentials) or open a device.
-  const bool separator_pair = target.size() >= 2 && (target[0] == '\\' || target[0] == '/') &&
-                              (target[1] == '\\' || target[1] == '/');
+  const bool separator_pair = target.size() >= 2 && platform::is_separator(target[0]) && platform::is_separator(target[1]);
   if (separator_pair || target.starts_with("\\??\\")) return false;
   return is_directory(target);
 }

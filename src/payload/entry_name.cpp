@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "payload/central_directory.hpp"
+#include "platform/utf8.hpp"
 
 namespace payload {
 
@@ -24,74 +25,14 @@ constexpr std::array<char16_t, 128> cp437_upper{
     0x2321, 0x00F7, 0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
 };
 
-constexpr std::string_view replacement = "\xEF\xBF\xBD";
-
-void append_utf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-// The length of the valid sequence starting at `i` (> 0), or the negated length of its maximal
-// valid start (at least one byte) when it is invalid.
-int sequence_length(std::string_view s, std::size_t i) {
-  const auto b0 = static_cast<unsigned char>(s[i]);
-  if (b0 < 0x80) return 1;
-  int length;
-  unsigned char low = 0x80, high = 0xBF;  // the range allowed for the second byte
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    length = 2;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    length = 3;
-    if (b0 == 0xE0) low = 0xA0;
-    if (b0 == 0xED) high = 0x9F;  // no surrogates
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    length = 4;
-    if (b0 == 0xF0) low = 0x90;
-    if (b0 == 0xF4) high = 0x8F;
-  } else {
-    return -1;
-  }
-  for (int k = 1; k < length; ++k) {
-    if (i + k >= s.size()) return -k;
-    const auto b = static_cast<unsigned char>(s[i + k]);
-    const bool fits = k == 1 ? (b >= low && b <= high) : (b >= 0x80 && b <= 0xBF);
-    if (!fits) return -k;
-  }
-  return length;
-}
-
 }  // namespace
-
-std::string decode_utf8_lossy(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  for (std::size_t i = 0; i < bytes.size();) {
-    const int length = sequence_length(bytes, i);
-    if (length > 0) {
-      out.append(bytes.substr(i, static_cast<std::size_t>(length)));
-      i += static_cast<std::size_t>(length);
-    } else {
-      out += replacement;
-      i += static_cast<std::size_t>(-length);
-    }
-  }
-  return out;
-}
 
 std::string decode_cp437(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());
   for (const char c : bytes) {
     const auto b = static_cast<unsigned char>(c);
-    append_utf8(out, b < 0x80 ? char32_t{b} : char32_t{cp437_upper[b - 0x80]});
+    platform::utf8::append(out, b < 0x80 ? char32_t{b} : char32_t{cp437_upper[b - 0x80]});
   }
   return out;
 }
@@ -103,10 +44,10 @@ std::string decode_entry_name(std::string_view stored, bool utf8_flag, std::stri
     const auto actual = static_cast<std::uint32_t>(
         crc32(0, reinterpret_cast<const Bytef*>(stored.data()), static_cast<uInt>(stored.size())));
     if (header && header->u8<0>() == 1 && header->u32<1>() == actual) {
-      return decode_utf8_lossy(field->substr(5));
+      return platform::utf8::decode_lossy(field->substr(5));
     }
   }
-  return utf8_flag ? decode_utf8_lossy(stored) : decode_cp437(stored);
+  return utf8_flag ? platform::utf8::decode_lossy(stored) : decode_cp437(stored);
 }
 
 }  // namespace payload

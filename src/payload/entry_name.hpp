@@ -6,9 +6,6 @@
 
 namespace payload {
 
-// The bytes as UTF-8, each invalid sequence (its maximal valid start, or one byte) replaced by
-// U+FFFD.
-std::string decode_utf8_lossy(std::string_view bytes);
 // The bytes as code page 437; bytes below 0x80 are ASCII.
 std::string decode_cp437(std::string_view bytes);
 

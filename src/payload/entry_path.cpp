@@ -1,22 +1,18 @@
 #include "payload/entry_path.hpp"
 
+#include "platform/path_chars.hpp"
+
 namespace payload {
 
-namespace {
-
-bool is_separator(char c) { return c == '/' || c == '\\'; }
-
-}  // namespace
-
-std::optional<std::vector<std::string>> simplified_path(std::string_view name) {
+std::optional<std::vector<std::string>> simplified_components(std::string_view name) {
   if (name.find_first_of(std::string_view(":\0", 2)) != std::string_view::npos) return std::nullopt;
-  if (!name.empty() && is_separator(name.front())) return std::nullopt;
+  if (!name.empty() && platform::is_separator(name.front())) return std::nullopt;
 
   std::vector<std::string> kept;
   std::size_t start = 0;
   while (start <= name.size()) {
     std::size_t end = start;
-    while (end < name.size() && !is_separator(name[end])) ++end;
+    while (end < name.size() && !platform::is_separator(name[end])) ++end;
     const std::string_view piece = name.substr(start, end - start);
     if (piece == "..") {
       if (kept.empty()) return std::nullopt;
@@ -29,6 +25,6 @@ std::optional<std::vector<std::string>> simplified_path(std::string_view name) {
   return kept;
 }
 
-bool names_directory(std::string_view name) { return !name.empty() && is_separator(name.back()); }
+bool denotes_directory(std::string_view name) { return !name.empty() && platform::is_separator(name.back()); }
 
 }  // namespace payload

@@ -17,9 +17,9 @@ namespace payload {
 // A colon is never part of a Windows file name: in any component it makes a drive ("C:x", which
 // the Windows join takes as a path of its own, relative to that drive's current folder) or names
 // a stream ("f:s", which on NTFS is written through a link at "f" to the link's target).
-std::optional<std::vector<std::string>> simplified_path(std::string_view name);
+std::optional<std::vector<std::string>> simplified_components(std::string_view name);
 
 // Whether a name denotes a directory: it ends with `/` or `\`.
-bool names_directory(std::string_view name);
+bool denotes_directory(std::string_view name);
 
 }  // namespace payload

@@ -36,7 +36,7 @@ EntryReader::EntryReader(EntryReader&&) noexcept = default;
 EntryReader& EntryReader::operator=(EntryReader&&) noexcept = default;
 EntryReader::~EntryReader() = default;
 
-std::expected<EntryReader, ArchiveError> EntryReader::open(Archive::State& archive, std::size_t index) {
+std::expected<EntryReader, ArchiveError> EntryReader::open(ArchiveState& archive, std::size_t index) {
   const Entry& entry = archive.entries[index];
   std::unique_ptr<Inflater> inflater;
   if (entry.method == method_deflate) {

@@ -6,7 +6,7 @@
 #include "payload/entry_path.hpp"
 #include "platform/fs.hpp"
 #include "platform/path.hpp"
-#include "platform/text.hpp"
+#include "platform/utf8.hpp"
 
 namespace payload {
 
@@ -26,7 +26,7 @@ ArchiveError io(const platform::PlatformError& error) { return ArchiveError::io(
 ArchiveError refuse_link(const std::string& path) {
   const auto target = platform::read_link(path);
   if (!target) return io(target.error());
-  return simplified_path(*target) ? ArchiveError::invalid("Invalid base path")
+  return simplified_components(*target) ? ArchiveError::invalid("Invalid base path")
                                   : ArchiveError::invalid("Invalid symlink target path");
 }
 
@@ -47,12 +47,12 @@ std::expected<std::string, ArchiveError> walk(const std::string& base, const std
       }
       continue;
     }
-    if (status->link) return std::unexpected(refuse_link(path));
+    if (status->kind == platform::FileKind::Link) return std::unexpected(refuse_link(path));
   }
   return path;
 }
 
-std::expected<void, ArchiveError> extract_file(Archive::State& archive, std::size_t index, const std::string& path,
+std::expected<void, ArchiveError> extract_file(ArchiveState& archive, std::size_t index, const std::string& path,
                                                std::span<std::byte> chunk) {
   auto file = platform::create_file(path);
   if (!file) return std::unexpected(io(file.error()));
@@ -70,7 +70,7 @@ std::expected<void, ArchiveError> extract_file(Archive::State& archive, std::siz
   return {};
 }
 
-std::expected<std::string, ArchiveError> read_link_target(Archive::State& archive, std::size_t index) {
+std::expected<std::string, ArchiveError> read_link_target(ArchiveState& archive, std::size_t index) {
   auto reader = EntryReader::open(archive, index);
   if (!reader) return std::unexpected(reader.error());
   std::string target;
@@ -84,13 +84,13 @@ std::expected<std::string, ArchiveError> read_link_target(Archive::State& archiv
   }
 }
 
-std::expected<void, ArchiveError> extract_link(Archive::State& archive, std::size_t index, const std::string& path) {
+std::expected<void, ArchiveError> extract_link(ArchiveState& archive, std::size_t index, const std::string& path) {
   const auto target = read_link_target(archive, index);
   if (!target) return std::unexpected(target.error());
-  if (!platform::is_valid_utf8(*target)) return std::unexpected(ArchiveError::invalid("Invalid UTF-8 as symlink target"));
+  if (!platform::utf8::is_valid(*target)) return std::unexpected(ArchiveError::invalid("Invalid UTF-8 as symlink target"));
   const bool directory = link_is_directory(*target, archive.entries, [](std::string_view t) {
     const auto status = platform::path_status(t);
-    return status && status->directory;
+    return status && status->kind == platform::FileKind::Directory;
   });
   if (auto made = platform::create_link(*target, path, directory); !made) return std::unexpected(io(made.error()));
   return {};
@@ -103,12 +103,12 @@ std::expected<void, ArchiveError> extract_all(Archive& archive, std::string_view
   const auto base = platform::resolve_path(destination);
   if (!base) return std::unexpected(io(base.error()));
 
-  Archive::State& state = archive.state();
+  ArchiveState& state = *archive.state_;
   std::unique_ptr<std::byte[]> chunk;
   for (std::size_t i = 0; i < state.entries.size(); ++i) {
     const Entry& entry = state.entries[i];
     if (auto refusal = entry_refusal(entry)) return std::unexpected(*refusal);
-    const auto components = simplified_path(entry.name);
+    const auto components = simplified_components(entry.name);
     if (!components) return std::unexpected(ArchiveError::invalid("Invalid file path"));
     const auto output = walk(*base, *components);
     if (!output) return std::unexpected(output.error());

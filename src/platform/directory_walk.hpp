@@ -23,6 +23,6 @@ struct DirectoryWalk {
 // Walks up from `path` until a directory exists or can be made, then creates what was missing
 // outermost first. An existing directory is never changed; anything else in the way fails with the
 // creation's own error. Directories made before a failure stay.
-Result<void> create_directory_walk(std::string_view path, const DirectoryWalk& system);
+[[nodiscard]] Result<void> create_directory_walk(std::string_view path, const DirectoryWalk& system);
 
 }  // namespace platform

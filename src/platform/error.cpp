@@ -5,33 +5,18 @@
 namespace platform {
 
 namespace {
-struct KindInfo {
-  std::string_view name;
-  std::string_view text;
+constexpr std::array<std::string_view, 10> kind_names{
+    "NotFound",     "PermissionDenied", "BrokenPipe",  "AlreadyExists", "InvalidInput",
+    "InvalidData",  "WriteZero",        "Interrupted", "Unsupported",   "Uncategorized",
 };
-constexpr std::array<KindInfo, 10> kind_info{{
-    {"NotFound", "entity not found"},
-    {"PermissionDenied", "permission denied"},
-    {"BrokenPipe", "broken pipe"},
-    {"AlreadyExists", "entity already exists"},
-    {"InvalidInput", "invalid input parameter"},
-    {"InvalidData", "invalid data"},
-    {"WriteZero", "write zero"},
-    {"Interrupted", "operation interrupted"},
-    {"Unsupported", "unsupported"},
-    {"Uncategorized", "uncategorized error"},
-}};
 }  // namespace
 
-std::string_view kind_text(ErrorKind kind) { return kind_info[static_cast<std::size_t>(kind)].text; }
-std::string_view kind_name(ErrorKind kind) { return kind_info[static_cast<std::size_t>(kind)].name; }
+std::string_view kind_name(ErrorKind kind) { return kind_names[static_cast<std::size_t>(kind)]; }
 
 ErrorKind PlatformError::kind() const {
   struct Visitor {
     ErrorKind operator()(const Os& e) const { return os_error_kind(e.code); }
-    ErrorKind operator()(const KindOnly& e) const { return e.kind; }
     ErrorKind operator()(const Message& e) const { return e.kind; }
-    ErrorKind operator()(const Custom& e) const { return e.kind; }
   };
   return std::visit(Visitor{}, value_);
 }
@@ -48,9 +33,7 @@ std::string error_text(const PlatformError& error) {
       return os_error_message(e.code) + " (os error " +
              std::to_string(static_cast<std::int32_t>(e.code)) + ")";
     }
-    std::string operator()(const PlatformError::KindOnly& e) const { return std::string(kind_text(e.kind)); }
     std::string operator()(const PlatformError::Message& e) const { return e.text; }
-    std::string operator()(const PlatformError::Custom& e) const { return e.text; }
   };
   return std::visit(Visitor{}, error.value_);
 }
@@ -62,12 +45,8 @@ std::string error_detail(const PlatformError& error) {
              ", kind: " + std::string(kind_name(os_error_kind(e.code))) + ", message: \"" +
              os_error_message(e.code) + "\" }";
     }
-    std::string operator()(const PlatformError::KindOnly& e) const { return std::string(kind_name(e.kind)); }
     std::string operator()(const PlatformError::Message& e) const {
       return "Error { kind: " + std::string(kind_name(e.kind)) + ", message: \"" + e.text + "\" }";
-    }
-    std::string operator()(const PlatformError::Custom& e) const {
-      return "Custom { kind: " + std::string(kind_name(e.kind)) + ", error: \"" + e.text + "\" }";
     }
   };
   return std::visit(Visitor{}, error.value_);

@@ -22,8 +22,6 @@ enum class ErrorKind {
   Uncategorized,
 };
 
-// The kind's own short text ("entity not found", ...).
-std::string_view kind_text(ErrorKind kind);
 // The kind's name as written in a fatal report's detail form ("NotFound", ...).
 std::string_view kind_name(ErrorKind kind);
 
@@ -31,15 +29,9 @@ class PlatformError {
  public:
   // An operating-system error: a Windows error code, or errno on POSIX.
   static PlatformError os(std::uint32_t code) { return PlatformError(Os{code}); }
-  // A kind alone.
-  static PlatformError kind_only(ErrorKind kind) { return PlatformError(KindOnly{kind}); }
   // A kind with a fixed message text (a string literal: it is never copied).
   static PlatformError message(ErrorKind kind, const char* text) {
     return PlatformError(Message{kind, text});
-  }
-  // A kind wrapping another component's error, whose own text is used.
-  static PlatformError custom(ErrorKind kind, std::string text) {
-    return PlatformError(Custom{kind, std::move(text)});
   }
 
   ErrorKind kind() const;
@@ -53,21 +45,12 @@ class PlatformError {
     std::uint32_t code;
     bool operator==(const Os&) const = default;
   };
-  struct KindOnly {
-    ErrorKind kind;
-    bool operator==(const KindOnly&) const = default;
-  };
   struct Message {
     ErrorKind kind;
     const char* text;
     bool operator==(const Message& o) const { return kind == o.kind && std::string_view(text) == o.text; }
   };
-  struct Custom {
-    ErrorKind kind;
-    std::string text;
-    bool operator==(const Custom&) const = default;
-  };
-  using Value = std::variant<Os, KindOnly, Message, Custom>;
+  using Value = std::variant<Os, Message>;
   explicit PlatformError(Value value) : value_(std::move(value)) {}
 
   friend std::string error_text(const PlatformError&);

@@ -3,39 +3,33 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "platform/error.hpp"
+#include "platform/native_handle.hpp"
 
 namespace platform {
 
-// Windows file attributes the callers look at; the POSIX backend reports the same bits.
-inline constexpr std::uint32_t attribute_directory = 0x10;
-inline constexpr std::uint32_t attribute_normal = 0x80;
-inline constexpr std::uint32_t attribute_reparse_point = 0x400;
-// The reparse tag of a symbolic link (a name surrogate).
-inline constexpr std::uint32_t reparse_tag_symlink = 0xA000000C;
+// A link is a symbolic link or junction (on Windows: a reparse point whose tag has the
+// name-surrogate bit set). Any other reparse point is what it otherwise is.
+enum class FileKind { File, Directory, Link };
 
-// An entry's status. A link is a symbolic link or junction (on Windows: a reparse point whose
-// tag has the name-surrogate bit set).
 struct FileStatus {
-  std::uint32_t attributes = 0;  // Windows attributes; on POSIX 0x10 for a directory, 0x400 for a link
-  std::uint32_t reparse_tag = 0;
+  FileKind kind = FileKind::File;
   std::uint64_t size = 0;
-  bool directory = false;  // a directory and not a link
-  bool link = false;
 };
 
 // One directory whose parent exists; anything already there under the name, a directory
 // included, fails it with the system's error.
-Result<void> create_directory(std::string_view path);
-Result<void> create_directory_all(std::string_view path);
-Result<FileStatus> path_status(std::string_view path);  // links followed
-Result<FileStatus> link_status(std::string_view path);  // a link at the end reported itself
+[[nodiscard]] Result<void> create_directory(std::string_view path);
+// The directory and its missing parents, outermost first; an existing directory is accepted.
+[[nodiscard]] Result<void> create_directory_all(std::string_view path);
+[[nodiscard]] Result<FileStatus> path_status(std::string_view path);  // links followed
+[[nodiscard]] Result<FileStatus> link_status(std::string_view path);  // a link at the end reported itself
+// Yes for a file, links followed; no for anything else and for every failure.
 bool is_file(std::string_view path);
 
 struct DirectoryEntry {
@@ -44,46 +38,49 @@ struct DirectoryEntry {
 };
 std::string entry_path(const DirectoryEntry& entry);
 
-// An open listing; owns its search handle and closes it exactly once.
+// An open listing; owns its search and closes it exactly once.
 class Listing {
  public:
-  Listing(Listing&&) noexcept;
-  Listing& operator=(Listing&&) noexcept;
-  ~Listing();
-  struct State;
-  explicit Listing(std::unique_ptr<State> state);
+  Listing(Listing&&) noexcept = default;
+  Listing& operator=(Listing&&) noexcept = default;
 
  private:
+  friend Result<Listing> list_directory(std::string_view path);
   friend std::optional<Result<DirectoryEntry>> next_entry(Listing& listing);
-  std::unique_ptr<State> state_;
+  Listing(std::string directory, SearchHandle search, std::optional<std::string> first)
+      : directory_(std::move(directory)), search_(std::move(search)), first_(std::move(first)) {}
+
+  std::string directory_;
+  SearchHandle search_;                // closed at the end, at an error item, or with the listing
+  std::optional<std::string> first_;  // an entry the opening of the search already gave
 };
 
-Result<Listing> list_directory(std::string_view path);
+[[nodiscard]] Result<Listing> list_directory(std::string_view path);
 // The next entry, an error item (after which the listing is at its end), or none at the end.
 std::optional<Result<DirectoryEntry>> next_entry(Listing& listing);
 
-Result<void> remove_directory_all(std::string_view path);
+[[nodiscard]] Result<void> remove_directory_all(std::string_view path);
 
 // An open file with write access; owns its handle and closes it exactly once.
 class File {
  public:
-  File(File&&) noexcept;
-  File& operator=(File&&) noexcept;
-  ~File();
-  struct State;
-  explicit File(std::unique_ptr<State> state);
+  File(File&&) noexcept = default;
+  File& operator=(File&&) noexcept = default;
 
  private:
+  friend Result<File> create_file(std::string_view path);
   friend Result<void> write_file(File& file, std::span<const std::byte> bytes);
-  std::unique_ptr<State> state_;
+  explicit File(KernelHandle handle) : handle_(std::move(handle)) {}
+
+  KernelHandle handle_;
 };
 
-Result<File> create_file(std::string_view path);
-Result<void> write_file(File& file, std::span<const std::byte> bytes);
+[[nodiscard]] Result<File> create_file(std::string_view path);
+[[nodiscard]] Result<void> write_file(File& file, std::span<const std::byte> bytes);
 void close_file(File file);
 
-Result<std::string> resolve_path(std::string_view path);
-Result<std::string> read_link(std::string_view path);
-Result<void> create_link(std::string_view target, std::string_view link_path, bool directory);
+[[nodiscard]] Result<std::string> resolve_path(std::string_view path);
+[[nodiscard]] Result<std::string> read_link(std::string_view path);
+[[nodiscard]] Result<void> create_link(std::string_view target, std::string_view link_path, bool directory);
 
 }  // namespace platform

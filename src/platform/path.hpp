@@ -1,5 +1,5 @@
 // Paths as the running system understands them. On Windows these follow the Windows rules of
-// windows_path.hpp; on POSIX the slash is the only separator.
+// windows_rules.hpp; on POSIX the slash is the only separator.
 #pragma once
 
 #include <optional>
@@ -8,8 +8,6 @@
 
 namespace platform {
 
-// The separator this system puts between two components.
-char path_separator();
 // Joins one more path onto a base; a separator is inserted unless the base already ends in one.
 std::string join_path(std::string_view base, std::string_view more);
 // The path without its last component, or none for an empty path or a bare root.

@@ -3,11 +3,11 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/error.hpp"
+#include "platform/native_handle.hpp"
 
 namespace process {
 
@@ -16,24 +16,40 @@ struct ChildCommand {
   std::vector<std::string> arguments;
 };
 
-// A started child's process and thread handles (on POSIX, its pid); closed exactly once.
+#if !defined(_WIN32)
+// A POSIX child has no handle to close; letting go of it reaps it, without waiting, if it has
+// ended already, so that it leaves no zombie behind; one still running is left alone.
+struct ChildPidTraits {
+  using Handle = int;
+  static Handle invalid() noexcept { return -1; }
+  static bool is_valid(Handle pid) noexcept { return pid > 0; }
+  static void close(Handle pid) noexcept;
+};
+#endif
+
+// A started child: on Windows its process and thread handles, on POSIX its id. Letting go of it
+// (dropping it) closes what it holds, exactly once, without waiting for the child or ending it.
 class ChildProcess {
  public:
-  ChildProcess(ChildProcess&&) noexcept;
-  ChildProcess& operator=(ChildProcess&&) noexcept;
-  ~ChildProcess();
-  struct State;
-  explicit ChildProcess(std::unique_ptr<State> state);
-  State& state() { return *state_; }
+  ChildProcess(ChildProcess&&) noexcept = default;
+  ChildProcess& operator=(ChildProcess&&) noexcept = default;
 
  private:
-  std::unique_ptr<State> state_;
+  friend platform::Result<ChildProcess> start_child(const ChildCommand& command);
+  friend platform::Result<std::uint32_t> run_child(const ChildCommand& command);
+#if defined(_WIN32)
+  ChildProcess(platform::KernelHandle process, platform::KernelHandle thread)
+      : process_(std::move(process)), thread_(std::move(thread)) {}
+  platform::KernelHandle process_;
+  platform::KernelHandle thread_;
+#else
+  explicit ChildProcess(int pid) : process_(pid) {}
+  platform::UniqueResource<ChildPidTraits> process_;
+#endif
 };
 
-platform::Result<ChildProcess> start_child(const ChildCommand& command);
+[[nodiscard]] platform::Result<ChildProcess> start_child(const ChildCommand& command);
 // Starts the child, waits without a time limit and gives its exit code.
-platform::Result<std::uint32_t> run_child(const ChildCommand& command);
-// Closes the child's handles without waiting for it or ending it.
-void release_child(ChildProcess child);
+[[nodiscard]] platform::Result<std::uint32_t> run_child(const ChildCommand& command);
 
 }  // namespace process

@@ -1,5 +1,9 @@
 #include "process/command_line.hpp"
 
+#include <algorithm>
+#include <cwchar>
+
+#include "platform/path_chars.hpp"
 #include "platform/text.hpp"
 
 namespace process {
@@ -8,6 +12,16 @@ namespace {
 
 using platform::ErrorKind;
 using platform::PlatformError;
+using platform::ends_with_ascii_nocase;
+using platform::is_ascii_letter;
+using platform::is_separator;
+using platform::starts_with_ascii;
+namespace rules = platform::windows_rules;
+
+template <typename Char>
+using View = std::basic_string_view<Char>;
+template <typename Char>
+using String = std::basic_string<Char>;
 
 PlatformError no_file_name_error() {
   return PlatformError::message(ErrorKind::InvalidInput, "program path has no file name");
@@ -21,70 +35,50 @@ PlatformError winapi_nul_error() {
 }
 
 template <typename Char>
-Char ascii_lower(Char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<Char>(c - 'A' + 'a') : c;
+String<Char> ascii(std::string_view text) {
+  return String<Char>(text.begin(), text.end());
 }
-
-// `suffix` is lower-case ASCII.
-template <typename Char>
-bool ends_with_ascii_nocase(std::basic_string_view<Char> text, std::string_view suffix) {
-  if (text.size() < suffix.size()) return false;
-  const auto tail = text.substr(text.size() - suffix.size());
-  for (std::size_t i = 0; i < suffix.size(); ++i) {
-    if (ascii_lower(tail[i]) != static_cast<Char>(suffix[i])) return false;
-  }
-  return true;
-}
-
-template <typename Char>
-bool is_separator(Char c) {
-  return c == '\\' || c == '/';
-}
-
-template <typename Char>
-bool is_drive_letter(Char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-bool starts_with(std::u16string_view text, std::u16string_view prefix) { return text.starts_with(prefix); }
 
 // `X:` followed by a separator or by nothing.
-bool is_rooted_drive(std::u16string_view path) {
-  return path.size() >= 2 && is_drive_letter(path[0]) && path[1] == u':' &&
+template <typename Char>
+bool is_rooted_drive(View<Char> path) {
+  return path.size() >= 2 && is_ascii_letter(path[0]) && path[1] == Char(':') &&
          (path.size() == 2 || is_separator(path[2]));
 }
 
 // `X:\` exactly as the start of a verbatim path's rest.
-bool is_drive_root_start(std::u16string_view path) {
-  return path.size() >= 3 && is_drive_letter(path[0]) && path[1] == u':' && path[2] == u'\\';
+template <typename Char>
+bool is_drive_root_start(View<Char> path) {
+  return path.size() >= 3 && is_ascii_letter(path[0]) && path[1] == Char(':') && path[2] == Char('\\');
 }
 
-bool has_no_file_name_windows(std::string_view program) {
+template <typename Char>
+bool has_no_file_name(View<Char> program) {
   if (program.empty()) return true;
-  const char last = program.back();
-  if (program.starts_with(R"(\\?\)")) return last == '\\';
-  return is_separator(last);
+  if (starts_with_ascii(program, "\\\\?\\")) return program.back() == Char('\\');
+  return is_separator(program.back());
 }
 
-// The verbatim form of a path if GetFullPathNameW gives it back unchanged, so the shorter
+// The ordinary form of a verbatim path if GetFullPathNameW gives it back unchanged, so the shorter
 // ordinary form can be used; otherwise the path as it was.
-std::u16string without_verbatim_prefix(std::u16string_view path, std::u16string ordinary,
-                                       const platform::windows_path::FullPathQuery& full_path) {
+template <typename Char>
+String<Char> without_verbatim_prefix(View<Char> path, String<Char> ordinary, const rules::FullPathQuery<Char>& full_path) {
   const auto full = full_path(ordinary);
   if (full && *full == ordinary) return ordinary;
-  return std::u16string(path);
+  return String<Char>(path);
 }
 
 }  // namespace
 
-std::vector<std::string> split_path_variable(std::string_view value) {
-  std::vector<std::string> entries;
-  std::string entry;
+template <typename Char>
+std::vector<std::basic_string<Char>> split_path_variable(std::basic_string_view<Char> value) {
+  std::vector<String<Char>> entries;
+  String<Char> entry;
   bool quoted = false;
-  for (const char c : value) {
-    if (c == '"') {
+  for (const Char c : value) {
+    if (c == Char('"')) {
       quoted = !quoted;
-    } else if (c == ';' && !quoted) {
+    } else if (c == Char(';') && !quoted) {
       if (!entry.empty()) entries.push_back(std::move(entry));
       entry.clear();
     } else {
@@ -95,41 +89,36 @@ std::vector<std::string> split_path_variable(std::string_view value) {
   return entries;
 }
 
-platform::Result<std::u16string> application_name_form(std::u16string_view path,
-                                                       const platform::windows_path::FullPathQuery& full_path) {
-  if (path.find(u'\0') != std::u16string_view::npos) return std::unexpected(winapi_nul_error());
+template <typename Char>
+platform::Result<std::basic_string<Char>> application_name_form(std::basic_string_view<Char> path,
+                                                                const rules::FullPathQuery<Char>& full_path) {
+  if (path.find(Char(0)) != View<Char>::npos) return std::unexpected(winapi_nul_error());
   const std::size_t units = path.size() + 1;  // with the terminator
-  if (units > 260) return std::u16string(path);
+  if (units > rules::max_path_units) return String<Char>(path);
 
-  if (starts_with(path, uR"(\\?\)")) {
+  if (starts_with_ascii(path, "\\\\?\\")) {
     const auto rest = path.substr(4);
-    if (is_drive_root_start(rest)) return without_verbatim_prefix(path, std::u16string(rest), full_path);
-    if (starts_with(path, uR"(\\?\UNC\)")) {
-      return without_verbatim_prefix(path, u"\\\\" + std::u16string(path.substr(8)), full_path);
+    if (is_drive_root_start(rest)) return without_verbatim_prefix(path, String<Char>(rest), full_path);
+    if (starts_with_ascii(path, "\\\\?\\UNC\\")) {
+      return without_verbatim_prefix(path, ascii<Char>("\\\\") + String<Char>(path.substr(8)), full_path);
     }
-    return std::u16string(path);
+    return String<Char>(path);
   }
-  if (path.empty() || starts_with(path, uR"(\??\)")) return std::u16string(path);
+  if (path.empty() || starts_with_ascii(path, "\\??\\")) return String<Char>(path);
   const bool two_separators = path.size() >= 2 && is_separator(path[0]) && is_separator(path[1]);
-  if (units < 248 && (is_rooted_drive(path) || two_separators)) return std::u16string(path);
+  if (units < rules::long_path_units && (is_rooted_drive(path) || two_separators)) return String<Char>(path);
 
   auto full = full_path(path);
   if (!full) return std::unexpected(full.error());
-  if (full->size() + 1 < 248) return std::move(*full);
-  const std::u16string_view absolute = *full;
-  if (is_rooted_drive(absolute)) return uR"(\\?\)" + *full;
-  if (starts_with(absolute, uR"(\\.\)")) return uR"(\\?\)" + std::u16string(absolute.substr(4));
-  if (starts_with(absolute, uR"(\\?\)") || starts_with(absolute, uR"(\??\)")) return std::move(*full);
-  if (absolute.size() >= 2 && is_separator(absolute[0]) && is_separator(absolute[1])) {
-    return uR"(\\?\UNC\)" + std::u16string(absolute.substr(2));
-  }
-  return std::move(*full);
+  if (full->size() + 1 < rules::long_path_units) return std::move(*full);
+  return rules::with_long_path_prefix<Char>(*full);
 }
 
-platform::Result<void> refuse_batch_script(std::u16string_view application_name,
-                                           const platform::windows_path::FullPathQuery& full_path) {
-  std::u16string tested;
-  if (starts_with(application_name, uR"(\\?\)") || starts_with(application_name, uR"(\??\)")) {
+template <typename Char>
+platform::Result<void> refuse_batch_script(std::basic_string_view<Char> application_name,
+                                           const rules::FullPathQuery<Char>& full_path) {
+  String<Char> tested;
+  if (starts_with_ascii(application_name, "\\\\?\\") || starts_with_ascii(application_name, "\\??\\")) {
     tested = application_name;
   } else {
     // The absolute form, because it drops what the system ignores at the end ("x.bat. ").
@@ -137,38 +126,40 @@ platform::Result<void> refuse_batch_script(std::u16string_view application_name,
     if (!full) return std::unexpected(full.error());
     tested = std::move(*full);
   }
-  if (ends_with_ascii_nocase<char16_t>(tested, ".bat") || ends_with_ascii_nocase<char16_t>(tested, ".cmd")) {
+  if (ends_with_ascii_nocase<Char>(tested, ".bat") || ends_with_ascii_nocase<Char>(tested, ".cmd")) {
     return std::unexpected(PlatformError::message(ErrorKind::InvalidInput, "batch scripts are not supported"));
   }
   return {};
 }
 
-platform::Result<std::u16string> resolve_program(std::string_view program, const ProgramQueries& queries) {
-  if (has_no_file_name_windows(program)) return std::unexpected(no_file_name_error());
-  const auto form = [&](std::string_view path) {
-    return application_name_form(platform::to_utf16_unchecked(path), queries.full_path);
-  };
+template <typename Char>
+platform::Result<std::basic_string<Char>> resolve_program(std::string_view program_text,
+                                                          const ProgramQueries<Char>& queries) {
+  const String<Char> program = platform::to_utf16_unchecked<Char>(program_text);
+  const View<Char> text = program;
+  if (has_no_file_name(text)) return std::unexpected(no_file_name_error());
+  const auto form = [&](View<Char> path) { return application_name_form<Char>(path, queries.full_path); };
 
-  if (program.find_first_of("\\/") != std::string_view::npos) {
-    if (ends_with_ascii_nocase<char>(program, ".exe")) return form(program);
-    if (auto with_exe = form(std::string(program) + ".exe"); with_exe && queries.exists(*with_exe)) {
+  const bool is_path = std::ranges::any_of(text, [](Char c) { return is_separator(c); });
+  if (is_path) {
+    if (ends_with_ascii_nocase(text, ".exe")) return form(text);
+    if (auto with_exe = form(program + ascii<Char>(".exe")); with_exe && queries.exists(*with_exe)) {
       return std::move(*with_exe);
     }
-    return form(program);
+    return form(text);
   }
 
-  if (program.find('\0') != std::string_view::npos) return std::unexpected(platform::nul_in_data_error());
-  const std::string candidate =
-      program.find('.') != std::string_view::npos ? std::string(program) : std::string(program) + ".exe";
+  if (text.find(Char(0)) != View<Char>::npos) return std::unexpected(platform::nul_in_data_error());
+  const String<Char> candidate = text.find(Char('.')) != View<Char>::npos ? program : program + ascii<Char>(".exe");
   // A path that cannot be put into application-name form counts as not existing.
-  const auto found_in = [&](std::string_view directory) -> std::optional<std::u16string> {
-    auto name = form(platform::windows_path::join_path(directory, candidate));
+  const auto found_in = [&](View<Char> directory) -> std::optional<String<Char>> {
+    auto name = form(rules::join_path<Char>(directory, candidate));
     if (name && queries.exists(*name)) return std::move(*name);
     return std::nullopt;
   };
 
   if (const auto executable = queries.executable_path()) {
-    if (const auto folder = platform::windows_path::parent_path(*executable)) {
+    if (const auto folder = rules::parent_path<Char>(*executable)) {
       if (auto hit = found_in(*folder)) return std::move(*hit);
     }
   }
@@ -178,46 +169,63 @@ platform::Result<std::u16string> resolve_program(std::string_view program, const
     }
   }
   if (const auto path = queries.path_variable()) {
-    for (const auto& entry : split_path_variable(*path)) {
+    for (const auto& entry : split_path_variable<Char>(*path)) {
       if (auto hit = found_in(entry)) return std::move(*hit);
     }
   }
   return std::unexpected(not_found_error());
 }
 
-platform::Result<std::u16string> build_command_line(std::string_view program,
-                                                    std::span<const std::string> arguments) {
+template <typename Char>
+platform::Result<std::basic_string<Char>> build_command_line(std::string_view program,
+                                                             std::span<const std::string> arguments) {
   if (program.find('\0') != std::string_view::npos) {
     return std::unexpected(program.find_first_of("\\/") != std::string_view::npos ? winapi_nul_error()
                                                                                     : platform::nul_in_data_error());
   }
-  std::u16string line = u"\"" + platform::to_utf16_unchecked(program) + u"\"";
+  String<Char> line = Char('"') + platform::to_utf16_unchecked<Char>(program) + Char('"');
   for (const auto& argument : arguments) {
-    auto text = platform::to_utf16(argument);
+    auto text = platform::to_utf16<Char>(argument);
     if (!text) return std::unexpected(text.error());
-    const bool wrap = text->empty() || text->find_first_of(u" \t") != std::u16string::npos;
-    line += u' ';
-    if (wrap) line += u'"';
+    const bool wrap = text->empty() || text->find_first_of(ascii<Char>(" \t")) != String<Char>::npos;
+    line += Char(' ');
+    if (wrap) line += Char('"');
     std::size_t backslashes = 0;
-    for (const char16_t c : *text) {
-      if (c == u'\\') {
+    for (const Char c : *text) {
+      if (c == Char('\\')) {
         ++backslashes;
         continue;
       }
-      if (c == u'"') backslashes = 2 * backslashes + 1;
-      line.append(backslashes, u'\\');
+      if (c == Char('"')) backslashes = 2 * backslashes + 1;
+      line.append(backslashes, Char('\\'));
       backslashes = 0;
       line += c;
     }
     if (wrap) {
-      line.append(2 * backslashes, u'\\');
-      line += u'"';
+      line.append(2 * backslashes, Char('\\'));
+      line += Char('"');
     } else {
-      line.append(backslashes, u'\\');
+      line.append(backslashes, Char('\\'));
     }
   }
   return line;
 }
+
+#define ZARVO_COMMAND_LINE_FOR(Char)                                                                               \
+  template std::vector<std::basic_string<Char>> split_path_variable<Char>(std::basic_string_view<Char>);            \
+  template platform::Result<std::basic_string<Char>> application_name_form<Char>(std::basic_string_view<Char>,      \
+                                                                                 const rules::FullPathQuery<Char>&); \
+  template platform::Result<void> refuse_batch_script<Char>(std::basic_string_view<Char>,                           \
+                                                            const rules::FullPathQuery<Char>&);                      \
+  template platform::Result<std::basic_string<Char>> resolve_program<Char>(std::string_view,                        \
+                                                                           const ProgramQueries<Char>&);             \
+  template platform::Result<std::basic_string<Char>> build_command_line<Char>(std::string_view,                     \
+                                                                              std::span<const std::string>);
+
+ZARVO_COMMAND_LINE_FOR(char16_t)
+#if WCHAR_MAX <= 0xFFFF
+ZARVO_COMMAND_LINE_FOR(wchar_t)
+#endif
 
 platform::Result<std::string> resolve_program_posix(std::string_view program, const PosixProgramQueries& queries) {
   if (program.empty() || program.back() == '/') return std::unexpected(no_file_name_error());

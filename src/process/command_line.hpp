@@ -10,23 +10,27 @@
 #include <vector>
 
 #include "platform/error.hpp"
-#include "platform/windows_path.hpp"
+#include "platform/windows_rules.hpp"
 
 namespace process {
 
-/// What program resolution asks of Windows. Every query is asked anew on each resolution.
+/// What program resolution asks of Windows, in UTF-16 units of type `Char` (`wchar_t` in the
+/// Windows backend, `char16_t` in portable tests). Every query is asked anew on each resolution.
+template <typename Char>
 struct ProgramQueries {
+  using String = std::basic_string<Char>;
+  using View = std::basic_string_view<Char>;
   /// GetFileAttributesW succeeds: an entry of any kind is at the path (in application-name form).
-  std::function<bool(std::u16string_view application_name)> exists;
+  std::function<bool(View application_name)> exists;
   /// The setup's own executable (GetModuleFileNameW); none when the query fails.
-  std::function<std::optional<std::string>()> executable_path;
+  std::function<std::optional<String>()> executable_path;
   /// GetSystemDirectoryW and GetWindowsDirectoryW; none when the query fails.
-  std::function<std::optional<std::string>()> system_directory;
-  std::function<std::optional<std::string>()> windows_directory;
+  std::function<std::optional<String>()> system_directory;
+  std::function<std::optional<String>()> windows_directory;
   /// The setup's PATH variable, read at the time of the call; none when unset.
-  std::function<std::optional<std::string>()> path_variable;
+  std::function<std::optional<String>()> path_variable;
   /// GetFullPathNameW.
-  platform::windows_path::FullPathQuery full_path;
+  platform::windows_rules::FullPathQuery<Char> full_path;
 };
 
 /// The application name that CreateProcessW receives for a program text, in application-name
@@ -37,23 +41,29 @@ struct ProgramQueries {
 ///   - a bare name (".exe" added unless it holds a dot) is looked for in: the executable's own
 ///     folder, the system folder, the Windows folder, then each PATH entry; first hit wins;
 ///     none => "program not found"
-platform::Result<std::u16string> resolve_program(std::string_view program, const ProgramQueries& queries);
+/// The program text is converted once; the search joins and tests in UTF-16 throughout.
+template <typename Char>
+[[nodiscard]] platform::Result<std::basic_string<Char>> resolve_program(std::string_view program,
+                                                                        const ProgramQueries<Char>& queries);
 
 /// PATH split at `;`; a double quote toggles a stretch in which `;` is ordinary; the quotes are
 /// dropped; empty entries are skipped.
-std::vector<std::string> split_path_variable(std::string_view value);
+template <typename Char>
+std::vector<std::basic_string<Char>> split_path_variable(std::basic_string_view<Char> value);
 
-/// A path as CreateProcessW's application name: NUL refused; long (over 260 units with the
-/// terminator), verbatim, device-verbatim and short rooted drive or UNC paths kept (a verbatim
-/// drive or UNC path loses its prefix when GetFullPathNameW gives the rest back unchanged);
-/// anything else made absolute, with a `\\?\` prefix when 248 units or longer.
-platform::Result<std::u16string> application_name_form(std::u16string_view path,
-                                                       const platform::windows_path::FullPathQuery& full_path);
+/// A path as CreateProcessW's application name: NUL refused; longer than MAX_PATH (260 units with
+/// the terminator), verbatim, NT and short rooted drive or UNC paths kept (a verbatim drive or UNC
+/// path loses its prefix when GetFullPathNameW gives the rest back unchanged); anything else made
+/// absolute, with the long-path prefix from 248 units on.
+template <typename Char>
+[[nodiscard]] platform::Result<std::basic_string<Char>> application_name_form(
+    std::basic_string_view<Char> path, const platform::windows_rules::FullPathQuery<Char>& full_path);
 
 /// Refuses an application name that ends in `.bat` or `.cmd` (any case) once made absolute:
 /// such a program would need the command interpreter and a command line of its own.
-platform::Result<void> refuse_batch_script(std::u16string_view application_name,
-                                           const platform::windows_path::FullPathQuery& full_path);
+template <typename Char>
+[[nodiscard]] platform::Result<void> refuse_batch_script(std::basic_string_view<Char> application_name,
+                                                         const platform::windows_rules::FullPathQuery<Char>& full_path);
 
 /// The command line: the program text in double quotes (unescaped), then each argument after
 /// one space. An argument is wrapped in double quotes when it is empty or holds a space or a tab;
@@ -65,8 +75,9 @@ platform::Result<void> refuse_batch_script(std::u16string_view application_name,
 ///   `say "hi" now`     => `"say \"hi\" now"`
 ///   `a\\"b`            => `a\\\\\"b`
 /// CommandLineToArgvW reads the line back into exactly these arguments.
-platform::Result<std::u16string> build_command_line(std::string_view program,
-                                                    std::span<const std::string> arguments);
+template <typename Char>
+[[nodiscard]] platform::Result<std::basic_string<Char>> build_command_line(std::string_view program,
+                                                                           std::span<const std::string> arguments);
 
 /// What program resolution asks of a POSIX system.
 struct PosixProgramQueries {
@@ -81,6 +92,7 @@ struct PosixProgramQueries {
 /// The same rules on POSIX: only `/` separates; a bare name (".exe" added unless it holds a
 /// dot) is looked for in the executable's own folder, then each entry of PATH split at `:`
 /// (empty entries skipped; there are no system folders). Gives the path to execute.
-platform::Result<std::string> resolve_program_posix(std::string_view program, const PosixProgramQueries& queries);
+[[nodiscard]] platform::Result<std::string> resolve_program_posix(std::string_view program,
+                                                                 const PosixProgramQueries& queries);
 
 }  // namespace process

@@ -18,10 +18,8 @@ bool launch_home_window() {
   }
   if (!platform::is_file(program)) return false;
 
-  auto child = start_child(ChildCommand{.program = std::move(program), .arguments = {"--open", "Home"}});
-  if (!child) return false;
-  release_child(std::move(*child));
-  return true;
+  // Started and let go at once: its handles close here, the program runs on.
+  return start_child(ChildCommand{.program = std::move(program), .arguments = {"--open", "Home"}}).has_value();
 }
 
 }  // namespace process

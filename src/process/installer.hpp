@@ -11,6 +11,6 @@ namespace process {
 // The command that runs the installer script under PowerShell.
 ChildCommand installer_command(std::string_view script_path);
 // Runs it and waits; gives PowerShell's exit code.
-platform::Result<std::uint32_t> run_installer_script(std::string_view script_path);
+[[nodiscard]] platform::Result<std::uint32_t> run_installer_script(std::string_view script_path);
 
 }  // namespace process

@@ -22,11 +22,11 @@ class Steps {
   virtual void flush_stdout() = 0;    // result ignored
   virtual void read_stdin_line() = 0;  // content and errors ignored
   virtual std::string work_directory_path() = 0;
-  virtual platform::Result<void> create_work_directory(std::string_view path) = 0;
-  virtual std::expected<void, payload::ArchiveError> open_archive() = 0;
-  virtual std::expected<void, payload::ArchiveError> extract_all(std::string_view destination) = 0;
+  [[nodiscard]] virtual platform::Result<void> create_work_directory(std::string_view path) = 0;
+  [[nodiscard]] virtual std::expected<void, payload::ArchiveError> open_archive() = 0;
+  [[nodiscard]] virtual std::expected<void, payload::ArchiveError> extract_all(std::string_view destination) = 0;
   virtual std::optional<std::string> locate_installer_script(std::string_view work_directory) = 0;
-  virtual platform::Result<std::uint32_t> run_installer_script(std::string_view script_path) = 0;
+  [[nodiscard]] virtual platform::Result<std::uint32_t> run_installer_script(std::string_view script_path) = 0;
   virtual void remove_work_directory(std::string_view path) = 0;  // errors ignored
   virtual bool launch_home_window() = 0;
   virtual void sleep_for_seconds(std::uint64_t seconds) = 0;

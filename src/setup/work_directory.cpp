@@ -19,7 +19,7 @@ platform::Result<void> create_work_directory(std::string_view path) {
   // A directory (or link) left under this name by an earlier run with the same process id goes
   // first, with the link-safe removal: nothing of the old run may be taken for the new payload's,
   // least of all an old install.ps1 at the top. Anything else in the way fails the creation below.
-  if (const auto status = platform::link_status(path); status && (status->directory || status->link)) {
+  if (const auto status = platform::link_status(path); status && status->kind != platform::FileKind::File) {
     if (auto removed = platform::remove_directory_all(path); !removed) return removed;
   }
   // The directory itself is made here and now, or the creation fails: one that appeared under the

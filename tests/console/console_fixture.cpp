@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/console.hpp"
+#include "platform/console/console.hpp"
 #include "platform/runtime.hpp"
 
 namespace {

@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (size > 0) args.push_back(std::move(current));
 
-  const auto line = process::build_command_line("powershell", args);
+  const auto line = process::build_command_line<char16_t>("powershell", args);
   if (!line) std::abort();
   std::u16string_view text(*line);
   if (!text.empty() && text.back() == u'\0') text.remove_suffix(1);

@@ -12,7 +12,7 @@
 
 #include "payload/entry_path.hpp"
 #include "platform/path.hpp"
-#include "platform/windows_path.hpp"
+#include "platform/windows_rules.hpp"
 
 namespace {
 
@@ -42,7 +42,7 @@ bool plainly_below(std::string_view base, std::string_view path, char separator,
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view name(reinterpret_cast<const char*>(data), size);
-  const auto components = payload::simplified_path(name);
+  const auto components = payload::simplified_components(name);
   const bool rooted = !name.empty() && (name[0] == '\\' || name[0] == '/');
   if ((rooted || name.find_first_of(std::string_view(":\0", 2)) != std::string_view::npos) && components) {
     std::abort();
@@ -53,11 +53,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string posix = std::string(posix_base);
   for (std::size_t depth = 1; depth <= components->size(); ++depth) {
     const std::string& component = (*components)[depth - 1];
-    windows = platform::windows_path::join_path(windows, component);
+    windows = platform::windows_rules::join_path(windows, component);
     posix = platform::join_path(posix, component);
     if (!plainly_below(windows_base, windows, '\\', std::string_view("\\/:\0", 4), depth)) std::abort();
     if (!plainly_below(posix_base, posix, '/', std::string_view("/\0", 2), depth)) std::abort();
-    if (!platform::windows_path::lies_below(windows_base, windows)) std::abort();
+    if (!platform::windows_rules::lies_below(windows_base, windows)) std::abort();
     if (!platform::lies_below(posix_base, posix)) std::abort();
   }
   return 0;

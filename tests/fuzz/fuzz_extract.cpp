@@ -20,7 +20,7 @@
 #include "payload/entry_name.hpp"
 #include "payload/entry_path.hpp"
 #include "platform/fs.hpp"
-#include "platform/text.hpp"
+#include "platform/utf8.hpp"
 #include "support/reference_zip.hpp"
 
 namespace {
@@ -73,7 +73,7 @@ std::optional<Tree> expected_tree(const std::vector<test_support::ReferenceEntry
     entry.host_system = static_cast<std::uint8_t>(e.version_made_by >> 8);
     entry.external_attributes = e.external_attributes;
     if (payload::entry_refusal(entry)) return std::nullopt;
-    const auto components = payload::simplified_path(entry.name);
+    const auto components = payload::simplified_components(entry.name);
     if (!components || !e.data) return std::nullopt;
     std::string path;
     for (std::size_t k = 0; k < components->size(); ++k) {
@@ -94,7 +94,7 @@ std::optional<Tree> expected_tree(const std::vector<test_support::ReferenceEntry
       if (path.empty() || (at != tree.end() && at->second == "/")) return std::nullopt;
       tree[path] = *e.data;
     } else {
-      if (path.empty() || at != tree.end() || !platform::is_valid_utf8(*e.data) || e.data->size() > 64 * 1024) {
+      if (path.empty() || at != tree.end() || !platform::utf8::is_valid(*e.data) || e.data->size() > 64 * 1024) {
         return std::nullopt;
       }
       tree[path] = "-> " + *e.data;

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/stdout_buffer.hpp"
+#include "platform/console/line_buffer.hpp"
 
 namespace {
 

@@ -165,7 +165,7 @@ TEST_F(ChildTest, EveryArgumentArrivesExactlyAsGiven) {
   expected.insert(expected.end(), corpus.begin(), corpus.end());
   EXPECT_EQ(record->argv, expected);
 #if defined(_WIN32)
-  const auto line = process::build_command_line(program, corpus);
+  const auto line = process::build_command_line<char16_t>(program, corpus);
   ASSERT_TRUE(line);
   EXPECT_EQ(record->command_line, platform::from_utf16(*line));  // the child sees our line exactly
 #endif
@@ -196,11 +196,11 @@ TEST(CommandLineRoundTrip, CommandLineToArgvWReadsBackEveryArgument) {
   for (const auto& argument : corpus) {
     SCOPED_TRACE(argument);
     const std::vector<std::string> one = {argument};
-    const auto line = process::build_command_line(program, one);
+    const auto line = process::build_command_line<char16_t>(program, one);
     ASSERT_TRUE(line);
     EXPECT_EQ(parse(*line), (std::vector<std::string>{program, argument}));
   }
-  const auto line = process::build_command_line(program, corpus);
+  const auto line = process::build_command_line<char16_t>(program, corpus);
   ASSERT_TRUE(line);
   std::vector<std::string> expected = {program};
   expected.insert(expected.end(), corpus.begin(), corpus.end());
@@ -301,13 +301,14 @@ TEST_F(ChildTest, NoHandleOfTheChildRemainsOpen) {
   ASSERT_FALSE(process::start_child(ChildCommand{utf8_path(folder_ / "gone.exe"), {}}));
   EXPECT_EQ(open_handles(), before) << "after a failed start";
 
-  // Released while still running: the child runs on and finishes its work.
+  // Let go of while still running: the child runs on and finishes its work.
   auto record_guard = record_here();
   ScopedVariable sleep("ZARVO_PS_SLEEP_MS", "300");
-  auto child = process::start_child(ChildCommand{stand_in(), {"released"}});
-  ASSERT_TRUE(child);
-  process::release_child(std::move(*child));
-  EXPECT_EQ(open_handles(), before) << "after start_child and release_child";
+  {
+    auto child = process::start_child(ChildCommand{stand_in(), {"released"}});
+    ASSERT_TRUE(child);
+  }
+  EXPECT_EQ(open_handles(), before) << "after start_child and letting go of the child";
   const auto record = await_record();
   ASSERT_TRUE(record) << "the released child did not run to its end";
   EXPECT_EQ(record->argv.back(), "released");

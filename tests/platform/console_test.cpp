@@ -53,7 +53,7 @@ TEST(ConsoleStreams, PipeWhoseReaderHasGoneIsAFatalStop) {
   const FixtureRun run = run_fixture("messages", Output::pipe_reader_gone);
   EXPECT_EQ(run.exit_code, 101u);
 
-  const std::regex heading("^\nthread 'main' \\([0-9]+\\) panicked at src/platform/console\\.cpp:[0-9]+:[0-9]+:\n");
+  const std::regex heading("^\nthread 'main' \\([0-9]+\\) panicked at src/platform/console/console\\.cpp:[0-9]+:[0-9]+:\n");
   std::smatch found;
   ASSERT_TRUE(std::regex_search(run.err, found, heading)) << run.err;
   const std::string rest = run.err.substr(found.length());

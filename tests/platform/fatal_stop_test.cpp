@@ -5,7 +5,7 @@
 #include <csignal>
 #include <string>
 
-#include "platform/console.hpp"
+#include "platform/console/console.hpp"
 #include "platform/error.hpp"
 #include "platform/fatal.hpp"
 #include "platform/process_harness.hpp"

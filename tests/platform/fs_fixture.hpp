@@ -29,13 +29,15 @@ namespace fs_test {
 
 namespace stdfs = std::filesystem;
 
-// The OS codes the operations give on this system.
+// The separator and the OS codes the operations give on this system.
 #ifdef _WIN32
+inline constexpr char separator = '\\';
 inline constexpr std::uint32_t code_file_not_found = 2;
 inline constexpr std::uint32_t code_path_not_found = 3;
 inline constexpr std::uint32_t code_already_exists = 183;
 inline constexpr std::uint32_t code_not_a_directory = 267;
 #else
+inline constexpr char separator = '/';
 inline constexpr std::uint32_t code_file_not_found = ENOENT;
 inline constexpr std::uint32_t code_path_not_found = ENOENT;
 inline constexpr std::uint32_t code_already_exists = EEXIST;
@@ -116,7 +118,7 @@ class TempTree : public ::testing::Test {
     auto made = platform::create_link(platform::join_path(probe, "target"), link, true);
     if (!made) return "symbolic links cannot be made here: " + platform::error_text(made.error());
     auto status = platform::link_status(link);
-    if (!status || !status->link) {
+    if (!status || status->kind != platform::FileKind::Link) {
       return std::string("the system reports a symbolic link as made but none exists "
                          "(CreateSymbolicLinkW is a stub under Wine)");
     }

@@ -39,7 +39,11 @@ TEST(EnvironmentVariable, ANameWithANulIsAbsentWithoutALookup) {
 TEST(TempDirectory, IsAnAbsolutePathEndingInASeparator) {
   const std::string directory = platform::temp_directory();
   ASSERT_FALSE(directory.empty());
-  EXPECT_EQ(directory.back(), platform::path_separator());
+#ifdef _WIN32
+  EXPECT_EQ(directory.back(), '\\');
+#else
+  EXPECT_EQ(directory.back(), '/');
+#endif
 #ifdef _WIN32
   ASSERT_GE(directory.size(), 3u);
   EXPECT_EQ(directory.substr(1, 2), ":\\") << directory;

@@ -22,8 +22,8 @@ TEST_F(WorkDirectory, IsNamedAfterTheProcessInsideTheTemporaryDirectory) {
   const std::string temp = platform::temp_directory();
   ASSERT_TRUE(path.starts_with(temp)) << path;
   std::string_view rest = std::string_view(path).substr(temp.size());
-  if (!temp.ends_with(platform::path_separator())) {
-    ASSERT_TRUE(rest.starts_with(platform::path_separator())) << path;
+  if (!temp.ends_with(separator)) {
+    ASSERT_TRUE(rest.starts_with(separator)) << path;
     rest.remove_prefix(1);
   }
   EXPECT_EQ(rest, name);

@@ -12,10 +12,15 @@ namespace {
 
 using platform::ErrorKind;
 using platform::PlatformError;
-using process::ProgramQueries;
+using ProgramQueries = process::ProgramQueries<char16_t>;
+using FullPathQuery = platform::windows_rules::FullPathQuery<char16_t>;
 
 std::string utf8(const std::u16string& text) { return platform::from_utf16(text); }
 std::u16string utf16(std::string_view text) { return platform::to_utf16_unchecked(text); }
+std::optional<std::u16string> wide(const std::optional<std::string>& text) {
+  if (!text) return std::nullopt;
+  return utf16(*text);
+}
 
 char16_t lower(char16_t c) { return (c >= u'A' && c <= u'Z') ? c - u'A' + u'a' : c; }
 std::u16string lowered(std::u16string_view text) {
@@ -63,10 +68,10 @@ struct FakeWindows {
               asked.push_back(utf8(std::u16string(name)));
               return entries.contains(lowered(name));
             },
-        .executable_path = [this] { return executable; },
-        .system_directory = [this] { return system; },
-        .windows_directory = [this] { return windows; },
-        .path_variable = [this] { return path; },
+        .executable_path = [this] { return wide(executable); },
+        .system_directory = [this] { return wide(system); },
+        .windows_directory = [this] { return wide(windows); },
+        .path_variable = [this] { return wide(path); },
         .full_path = [this](std::u16string_view p) { return fake_full_path(p, cwd); },
     };
   }
@@ -226,14 +231,16 @@ TEST(SplitPathVariable, SplitsAtSemicolonsOutsideQuotesAndSkipsEmptyEntries) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.value);
-    EXPECT_EQ(process::split_path_variable(c.value), c.entries);
+    std::vector<std::string> entries;
+    for (const auto& entry : process::split_path_variable<char16_t>(utf16(c.value))) entries.push_back(utf8(entry));
+    EXPECT_EQ(entries, c.entries);
   }
 }
 
 TEST(ApplicationNameForm, KeepsShortRootedAndVerbatimPathsAndMakesTheRestAbsolute) {
   const std::u16string cwd = uR"(C:\Work)";
   int calls = 0;
-  const platform::windows_path::FullPathQuery full_path = [&](std::u16string_view p) {
+  const FullPathQuery full_path = [&](std::u16string_view p) {
     ++calls;
     return fake_full_path(p, cwd);
   };
@@ -274,18 +281,18 @@ TEST(ApplicationNameForm, KeepsShortRootedAndVerbatimPathsAndMakesTheRestAbsolut
   for (const auto& c : cases) {
     SCOPED_TRACE(utf8(c.path));
     calls = 0;
-    EXPECT_EQ(process::application_name_form(c.path, full_path), c.expected);
+    EXPECT_EQ(process::application_name_form<char16_t>(c.path, full_path), c.expected);
     EXPECT_EQ(calls, c.full_path_calls);
   }
 
-  EXPECT_EQ(process::application_name_form(uR"(bad|name.exe)", full_path), std::unexpected(PlatformError::os(123)));
-  EXPECT_EQ(process::application_name_form(std::u16string(u"C:\\a\0b", 6), full_path),
+  EXPECT_EQ(process::application_name_form<char16_t>(uR"(bad|name.exe)", full_path), std::unexpected(PlatformError::os(123)));
+  EXPECT_EQ(process::application_name_form<char16_t>(std::u16string(u"C:\\a\0b", 6), full_path),
             std::unexpected(PlatformError::message(ErrorKind::InvalidInput,
                                                    "strings passed to WinAPI cannot contain NULs")));
 }
 
 TEST(RefuseBatchScript, RefusesBatAndCmdOnceMadeAbsolute) {
-  const platform::windows_path::FullPathQuery full_path = [](std::u16string_view p) {
+  const FullPathQuery full_path = [](std::u16string_view p) {
     return fake_full_path(p, u"C:\\Work");
   };
   const PlatformError refused = PlatformError::message(ErrorKind::InvalidInput, "batch scripts are not supported");
@@ -300,19 +307,19 @@ TEST(RefuseBatchScript, RefusesBatAndCmdOnceMadeAbsolute) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(utf8(c.name));
-    const auto result = process::refuse_batch_script(c.name, full_path);
+    const auto result = process::refuse_batch_script<char16_t>(c.name, full_path);
     if (c.refused) {
       EXPECT_EQ(result, std::unexpected(refused));
     } else {
       EXPECT_TRUE(result);
     }
   }
-  EXPECT_EQ(process::refuse_batch_script(u"a|b.bat", full_path), std::unexpected(PlatformError::os(123)));
+  EXPECT_EQ(process::refuse_batch_script<char16_t>(u"a|b.bat", full_path), std::unexpected(PlatformError::os(123)));
 }
 
 // The line as UTF-8, or the error's text.
 std::string line_text(std::string_view program, const std::vector<std::string>& arguments) {
-  const auto line = process::build_command_line(program, arguments);
+  const auto line = process::build_command_line<char16_t>(program, arguments);
   return line ? utf8(*line) : "error: " + platform::error_text(line.error());
 }
 
@@ -363,11 +370,11 @@ TEST(BuildCommandLine, WritesTheProgramTextQuotedAndUnescaped) {
 TEST(BuildCommandLine, RefusesANulInAnyArgumentOrTheProgram) {
   const auto nul_in_data = std::unexpected(PlatformError::message(ErrorKind::InvalidInput, "nul byte found in provided data"));
   const std::vector<std::string> arguments = {"fine", std::string("bad\0arg", 7)};
-  EXPECT_EQ(process::build_command_line("prog", arguments), nul_in_data);
-  EXPECT_EQ(process::build_command_line(std::string("pro\0g", 5), {}), nul_in_data);
+  EXPECT_EQ(process::build_command_line<char16_t>("prog", arguments), nul_in_data);
+  EXPECT_EQ(process::build_command_line<char16_t>(std::string("pro\0g", 5), {}), nul_in_data);
   // A program given as a path is handed to the system as such.
   for (const std::string& program : {std::string("C:\\a\0b.exe", 10), std::string("a/b\0", 4)}) {
-    EXPECT_EQ(process::build_command_line(program, {}),
+    EXPECT_EQ(process::build_command_line<char16_t>(program, {}),
               std::unexpected(PlatformError::message(ErrorKind::InvalidInput, "strings passed to WinAPI cannot contain NULs")));
   }
 }

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/std_handle.hpp"
-#include "platform/stdout_buffer.hpp"
+#include "platform/console/std_handle.hpp"
+#include "platform/console/line_buffer.hpp"
 
 namespace platform {
 namespace {

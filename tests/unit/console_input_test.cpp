@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/console_input.hpp"
-#include "platform/std_handle.hpp"
-#include "platform/stdin_line.hpp"
+#include "platform/console/utf16_reader.hpp"
+#include "platform/console/std_handle.hpp"
+#include "platform/console/line_reader.hpp"
 
 namespace platform {
 namespace {

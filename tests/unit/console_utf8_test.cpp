@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/console_utf8.hpp"
+#include "platform/console/utf8_writer.hpp"
 
 namespace platform {
 namespace {

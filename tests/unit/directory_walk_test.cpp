@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/directory_walk.hpp"
-#include "platform/windows_path.hpp"
+#include "platform/windows_rules.hpp"
 
 namespace {
 
@@ -24,7 +24,7 @@ struct FakeSystem {
 
   platform::DirectoryWalk walk() {
     return platform::DirectoryWalk{
-        .parent = [](std::string_view p) { return platform::windows_path::parent_path(p); },
+        .parent = [](std::string_view p) { return platform::windows_rules::parent_path(p); },
         .make_directory = [this](const std::string& p) { return make(p); },
         .is_directory = [this](const std::string& p) {
           auto it = entries.find(p);
@@ -40,10 +40,10 @@ struct FakeSystem {
       appears_meanwhile.erase(it);
     }
     if (auto it = refusals.find(path); it != refusals.end()) return std::unexpected(it->second);
-    if (entries.contains(path)) return std::unexpected(PlatformError::kind_only(ErrorKind::AlreadyExists));
-    auto parent = platform::windows_path::parent_path(path);
+    if (entries.contains(path)) return std::unexpected(PlatformError::message(ErrorKind::AlreadyExists, "already exists"));
+    auto parent = platform::windows_rules::parent_path(path);
     if (parent && !parent->empty() && !entries.contains(*parent)) {
-      return std::unexpected(PlatformError::kind_only(ErrorKind::NotFound));
+      return std::unexpected(PlatformError::message(ErrorKind::NotFound, "not found"));
     }
     entries[path] = Entry::Directory;
     return {};
@@ -81,7 +81,7 @@ TEST(DirectoryWalk, AFileInTheWayFailsWithTheCreationError) {
     walk.make_directory = [&](const std::string& p) -> platform::Result<void> {
       if (p == "C:\\t\\f\\x") {
         system.asked.push_back(p);
-        return std::unexpected(PlatformError::kind_only(ErrorKind::NotFound));
+        return std::unexpected(PlatformError::message(ErrorKind::NotFound, "not found"));
       }
       return system.make(p);
     };
@@ -95,7 +95,7 @@ TEST(DirectoryWalk, AFileInTheWayFailsWithTheCreationError) {
 TEST(DirectoryWalk, AnyOtherRefusalEndsTheWalkAndKeepsWhatWasMade) {
   FakeSystem system;
   system.entries = {{"C:\\", Entry::Directory}};
-  const PlatformError denied = PlatformError::kind_only(ErrorKind::PermissionDenied);
+  const PlatformError denied = PlatformError::message(ErrorKind::PermissionDenied, "denied");
   system.refusals = {{"C:\\a\\b", denied}};
   auto made = platform::create_directory_walk("C:\\a\\b\\c", system.walk());
   ASSERT_FALSE(made);
@@ -172,7 +172,7 @@ TEST(DirectoryWalk, ARelativePathStopsWalkingAtItsFirstComponent) {
   auto walk = system.walk();
   walk.make_directory = [&](const std::string& p) -> platform::Result<void> {
     system.asked.push_back(p);
-    return std::unexpected(PlatformError::kind_only(ErrorKind::NotFound));
+    return std::unexpected(PlatformError::message(ErrorKind::NotFound, "not found"));
   };
   auto made = platform::create_directory_walk("a\\b", walk);
   ASSERT_FALSE(made);

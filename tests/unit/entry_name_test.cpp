@@ -10,7 +10,6 @@ namespace {
 
 using payload::decode_cp437;
 using payload::decode_entry_name;
-using payload::decode_utf8_lossy;
 
 const std::string fffd = "\xEF\xBF\xBD";
 
@@ -37,19 +36,6 @@ TEST(EntryName, Cp437UpperHalfDecodesToItsCharacters) {
   EXPECT_EQ(decode_cp437(upper), expected);
   EXPECT_EQ(decode_cp437("bin\\zarvo.exe"), "bin\\zarvo.exe");
   EXPECT_EQ(decode_cp437(std::string("a\0b", 3)), std::string("a\0b", 3));
-}
-
-TEST(EntryName, InvalidUtf8SequencesBecomeOneReplacementEach) {
-  EXPECT_EQ(decode_utf8_lossy("d\xC3\xA9j\xC3\xA0/\xE6\x97\xA5\xF0\x9F\x98\x80"),
-            "d\xC3\xA9j\xC3\xA0/\xE6\x97\xA5\xF0\x9F\x98\x80");
-  EXPECT_EQ(decode_utf8_lossy("a\x80" "b"), "a" + fffd + "b");
-  EXPECT_EQ(decode_utf8_lossy("\xE2\x82" "x"), fffd + "x");             // cut three-byte sequence
-  EXPECT_EQ(decode_utf8_lossy("\xF0\x9F\x98"), fffd);                     // cut at the end
-  EXPECT_EQ(decode_utf8_lossy("\xC0\xAF"), fffd + fffd);                  // overlong
-  EXPECT_EQ(decode_utf8_lossy("\xED\xA0\x80"), fffd + fffd + fffd);       // surrogate
-  EXPECT_EQ(decode_utf8_lossy("\xF4\x90\x80\x80"), fffd + fffd + fffd + fffd);  // above U+10FFFF
-  EXPECT_EQ(decode_utf8_lossy("\xE0\x80\xBF"), fffd + fffd + fffd);
-  EXPECT_EQ(decode_utf8_lossy("\xFF\xFE"), fffd + fffd);
 }
 
 TEST(EntryName, FlagBit11ChoosesUtf8ElseCp437) {

@@ -8,31 +8,31 @@
 
 namespace {
 
-using payload::names_directory;
-using payload::simplified_path;
+using payload::denotes_directory;
+using payload::simplified_components;
 using Components = std::vector<std::string>;
 
 TEST(EntryPath, BothSeparatorsSplitAndEmptyPiecesVanish) {
-  EXPECT_EQ(simplified_path("bin\\zarvo.exe"), Components({"bin", "zarvo.exe"}));
-  EXPECT_EQ(simplified_path("bin/zarvo.exe"), Components({"bin", "zarvo.exe"}));
-  EXPECT_EQ(simplified_path("skills\\status/SKILL.md"), Components({"skills", "status", "SKILL.md"}));
-  EXPECT_EQ(simplified_path("a//b\\\\c/"), Components({"a", "b", "c"}));
-  EXPECT_EQ(simplified_path("install.ps1"), Components({"install.ps1"}));
+  EXPECT_EQ(simplified_components("bin\\zarvo.exe"), Components({"bin", "zarvo.exe"}));
+  EXPECT_EQ(simplified_components("bin/zarvo.exe"), Components({"bin", "zarvo.exe"}));
+  EXPECT_EQ(simplified_components("skills\\status/SKILL.md"), Components({"skills", "status", "SKILL.md"}));
+  EXPECT_EQ(simplified_components("a//b\\\\c/"), Components({"a", "b", "c"}));
+  EXPECT_EQ(simplified_components("install.ps1"), Components({"install.ps1"}));
 }
 
 TEST(EntryPath, DotIsDroppedAndDotDotPopsWhileBelowTheTop) {
-  EXPECT_EQ(simplified_path("a\\..\\b"), Components({"b"}));
-  EXPECT_EQ(simplified_path("./a/./b/."), Components({"a", "b"}));
-  EXPECT_EQ(simplified_path("a/b/../../c/d/.."), Components({"c"}));
+  EXPECT_EQ(simplified_components("a\\..\\b"), Components({"b"}));
+  EXPECT_EQ(simplified_components("./a/./b/."), Components({"a", "b"}));
+  EXPECT_EQ(simplified_components("a/b/../../c/d/.."), Components({"c"}));
   // Dots that are part of a name are names.
-  EXPECT_EQ(simplified_path("...\\.x\\x."), Components({"...", ".x", "x."}));
+  EXPECT_EQ(simplified_components("...\\.x\\x."), Components({"...", ".x", "x."}));
 }
 
 TEST(EntryPath, NamesReducingToNothingDenoteTheStart) {
-  EXPECT_EQ(simplified_path(""), Components());
-  EXPECT_EQ(simplified_path("."), Components());
-  EXPECT_EQ(simplified_path("./"), Components());
-  EXPECT_EQ(simplified_path("a/.."), Components());
+  EXPECT_EQ(simplified_components(""), Components());
+  EXPECT_EQ(simplified_components("."), Components());
+  EXPECT_EQ(simplified_components("./"), Components());
+  EXPECT_EQ(simplified_components("a/.."), Components());
 }
 
 TEST(EntryPath, RootedUncDeviceDriveNulAndClimbingNamesHaveNone) {
@@ -41,7 +41,7 @@ TEST(EntryPath, RootedUncDeviceDriveNulAndClimbingNamesHaveNone) {
            "\\??\\C:\\x", "C:x", "c:\\x", "z:/x", "C:", std::string("a\0b", 3), std::string("\0", 1), "..",
            "..\\x", "a/../../x", "./../x", "a\\b\\..\\..\\..", "/etc/passwd"}) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(simplified_path(name), std::nullopt);
+    EXPECT_EQ(simplified_components(name), std::nullopt);
   }
 }
 
@@ -52,18 +52,18 @@ TEST(EntryPath, AColonInAnyComponentHasNone) {
            "a\\C:escape.txt", "a/C:escape.txt", "./D:/x/y.dll", ".\\d:\\x", "x/C:", "x\\c:\\", "a/b/Z:", "1:x",
            "docs:x", "f::$DATA", "bin\\zarvo.exe:Zone.Identifier", "a/../C:x", "C:x/..", "\xC3\xBC" "ber:x", ":"}) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(simplified_path(name), std::nullopt);
+    EXPECT_EQ(simplified_components(name), std::nullopt);
   }
 }
 
 TEST(EntryPath, TrailingSeparatorMarksADirectory) {
-  EXPECT_TRUE(names_directory("a/"));
-  EXPECT_TRUE(names_directory("a\\b\\"));
-  EXPECT_TRUE(names_directory("./"));
-  EXPECT_FALSE(names_directory("a"));
-  EXPECT_FALSE(names_directory("a/b"));
-  EXPECT_FALSE(names_directory("."));
-  EXPECT_FALSE(names_directory(""));
+  EXPECT_TRUE(denotes_directory("a/"));
+  EXPECT_TRUE(denotes_directory("a\\b\\"));
+  EXPECT_TRUE(denotes_directory("./"));
+  EXPECT_FALSE(denotes_directory("a"));
+  EXPECT_FALSE(denotes_directory("a/b"));
+  EXPECT_FALSE(denotes_directory("."));
+  EXPECT_FALSE(denotes_directory(""));
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
 // File-system operations on POSIX. A link is a symbolic link; errors carry errno as their code.
-// Status attributes use the Windows bits (directory 0x10, link 0x400) so callers behave the same.
 #include "platform/fs.hpp"
 
 #include <dirent.h>
@@ -10,7 +9,6 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "platform/directory_walk.hpp"
 #include "platform/path.hpp"
 #include "platform/posix/fs_path.hpp"
 
@@ -21,24 +19,8 @@ namespace {
 PlatformError last_error() { return PlatformError::os(static_cast<std::uint32_t>(errno)); }
 
 FileStatus status_of(const struct stat& st) {
-  FileStatus status;
-  status.size = static_cast<std::uint64_t>(st.st_size);
-  if (S_ISLNK(st.st_mode)) {
-    status.attributes = attribute_reparse_point;
-    status.reparse_tag = reparse_tag_symlink;
-    status.link = true;
-  } else if (S_ISDIR(st.st_mode)) {
-    status.attributes = attribute_directory;
-    status.directory = true;
-  } else {
-    status.attributes = attribute_normal;
-  }
-  return status;
-}
-
-bool is_directory(const std::string& path) {
-  auto status = path_status(path);
-  return status && status->directory;
+  const FileKind kind = S_ISLNK(st.st_mode) ? FileKind::Link : S_ISDIR(st.st_mode) ? FileKind::Directory : FileKind::File;
+  return FileStatus{kind, static_cast<std::uint64_t>(st.st_size)};
 }
 
 }  // namespace
@@ -48,15 +30,6 @@ Result<void> create_directory(std::string_view path) {
   if (!checked) return std::unexpected(checked.error());
   if (::mkdir(checked->c_str(), 0777) == 0) return {};
   return std::unexpected(last_error());
-}
-
-Result<void> create_directory_all(std::string_view path) {
-  if (path.find('\0') != std::string_view::npos) return std::unexpected(nul_in_data_error());
-  return create_directory_walk(path, DirectoryWalk{
-                                         .parent = [](std::string_view p) { return parent_path(p); },
-                                         .make_directory = [](const std::string& p) { return create_directory(p); },
-                                         .is_directory = is_directory,
-                                     });
 }
 
 Result<FileStatus> path_status(std::string_view path) {
@@ -77,83 +50,47 @@ Result<FileStatus> link_status(std::string_view path) {
 
 // ---- listings ----------------------------------------------------------------------------------
 
-struct Listing::State {
-  std::string directory;
-  DIR* stream = nullptr;
-
-  explicit State(std::string dir, DIR* s) : directory(std::move(dir)), stream(s) {}
-  State(const State&) = delete;
-  State& operator=(const State&) = delete;
-  ~State() { close(); }
-  void close() {
-    if (stream) ::closedir(stream);
-    stream = nullptr;
-  }
-};
-
-Listing::Listing(std::unique_ptr<State> state) : state_(std::move(state)) {}
-Listing::Listing(Listing&&) noexcept = default;
-Listing& Listing::operator=(Listing&&) noexcept = default;
-Listing::~Listing() = default;
-
 Result<Listing> list_directory(std::string_view path) {
   if (path.empty()) return std::unexpected(PlatformError::os(ENOENT));
   auto checked = posix::c_path(path);
   if (!checked) return std::unexpected(checked.error());
-  DIR* stream = ::opendir(checked->c_str());
+  SearchHandle stream(::opendir(checked->c_str()));
   if (!stream) return std::unexpected(last_error());
-  return Listing(std::make_unique<Listing::State>(std::string(path), stream));
+  return Listing(std::string(path), std::move(stream), std::nullopt);
 }
 
 std::optional<Result<DirectoryEntry>> next_entry(Listing& listing) {
-  auto& state = *listing.state_;
-  while (state.stream) {
+  while (listing.search_) {
     errno = 0;
-    const dirent* entry = ::readdir(state.stream);
+    const dirent* entry = ::readdir(static_cast<DIR*>(listing.search_.get()));
     if (!entry) {
       const int code = errno;
-      state.close();
+      listing.search_.reset();
       if (code == 0) return std::nullopt;
       return Result<DirectoryEntry>(std::unexpected(PlatformError::os(static_cast<std::uint32_t>(code))));
     }
     const std::string_view name = entry->d_name;
     if (name == "." || name == "..") continue;
-    return Result<DirectoryEntry>(DirectoryEntry{state.directory, std::string(name)});
+    return Result<DirectoryEntry>(DirectoryEntry{listing.directory_, std::string(name)});
   }
   return std::nullopt;
 }
 
 // ---- files -------------------------------------------------------------------------------------
 
-struct File::State {
-  int fd = -1;
-
-  explicit State(int f) : fd(f) {}
-  State(const State&) = delete;
-  State& operator=(const State&) = delete;
-  ~State() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
-File::File(std::unique_ptr<State> state) : state_(std::move(state)) {}
-File::File(File&&) noexcept = default;
-File& File::operator=(File&&) noexcept = default;
-File::~File() = default;
-
 Result<File> create_file(std::string_view path) {
   auto checked = posix::c_path(path);
   if (!checked) return std::unexpected(checked.error());
   // O_NOFOLLOW: a link at the path (even one that appeared after the caller looked) fails the
   // open with ELOOP before anything is emptied, so nothing is ever written through it.
-  const int fd = ::open(checked->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd < 0) return std::unexpected(last_error());
-  return File(std::make_unique<File::State>(fd));
+  KernelHandle fd(::open(checked->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
+  if (!fd) return std::unexpected(last_error());
+  return File(std::move(fd));
 }
 
 Result<void> write_file(File& file, std::span<const std::byte> bytes) {
   while (!bytes.empty()) {
-    const ssize_t written = ::write(file.state_->fd, bytes.data(), bytes.size());
+    const ssize_t written = ::write(file.handle_.get(), bytes.data(), bytes.size());
     if (written < 0) {
       if (errno == EINTR) continue;
       return std::unexpected(last_error());

@@ -8,7 +8,7 @@
 
 namespace platform::posix {
 
-inline Result<std::string> c_path(std::string_view path) {
+[[nodiscard]] inline Result<std::string> c_path(std::string_view path) {
   if (path.find('\0') != std::string_view::npos) return std::unexpected(nul_in_data_error());
   return std::string(path);
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/fs.hpp"
+#include "platform/native_handle.hpp"
 #include "platform/posix/fs_path.hpp"
 
 namespace platform {
@@ -24,28 +25,22 @@ constexpr int max_attempts = 50;
 PlatformError os_error(int code) { return PlatformError::os(static_cast<std::uint32_t>(code)); }
 
 // One directory being emptied: its open stream and how it is removed once empty.
-class Frame {
- public:
-  Frame(DIR* stream, std::string name) : stream_(stream), name_(std::move(name)) {}
-  Frame(Frame&& other) noexcept
-      : stream_(std::exchange(other.stream_, nullptr)), name_(std::move(other.name_)), attempts_(other.attempts_) {}
-  Frame(const Frame&) = delete;
-  Frame& operator=(const Frame&) = delete;
-  Frame& operator=(Frame&&) = delete;
-  ~Frame() {
-    if (stream_) ::closedir(stream_);
-  }
+struct Frame {
+  SearchHandle stream;  // a DIR*
+  std::string name;     // the name in the parent; empty for the top
+  int attempts = 0;
 
-  DIR* stream() const { return stream_; }
-  int fd() const { return ::dirfd(stream_); }
-  const std::string& name() const { return name_; }
-  int& attempts() { return attempts_; }
-
- private:
-  DIR* stream_;
-  std::string name_;  // the name in the parent; empty for the top
-  int attempts_ = 0;
+  DIR* dir() const { return static_cast<DIR*>(stream.get()); }
+  int fd() const { return ::dirfd(dir()); }
 };
+
+// A directory stream over an open descriptor; the stream owns the descriptor from then on.
+Result<SearchHandle> stream_of(KernelHandle fd) {
+  DIR* stream = ::fdopendir(fd.get());
+  if (!stream) return std::unexpected(os_error(errno));  // `fd` still owns the descriptor
+  (void)fd.release();
+  return SearchHandle(stream);
+}
 
 bool is_gone(int code) { return code == ENOENT; }
 
@@ -58,10 +53,11 @@ Result<bool> is_real_directory(int parent, const dirent& entry) {
 }
 
 // The top of the tree: a directory opened without following, or a link to a directory, which is
-// removed itself. Anything else is "not a directory" before anything is deleted.
-Result<int> open_top(const std::string& path, bool& removed_link) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd >= 0) return fd;
+// removed itself (`removed_link`, and an empty handle). Anything else is "not a directory" before
+// anything is deleted.
+Result<KernelHandle> open_top(const std::string& path, bool& removed_link) {
+  KernelHandle fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (fd) return fd;
   const int code = errno;
   if (code != ELOOP && code != ENOTDIR) return std::unexpected(os_error(code));
   struct stat link {};
@@ -72,7 +68,7 @@ Result<int> open_top(const std::string& path, bool& removed_link) {
   }
   if (::unlink(path.c_str()) != 0) return std::unexpected(os_error(errno));
   removed_link = true;
-  return -1;
+  return KernelHandle();
 }
 
 }  // namespace
@@ -84,35 +80,30 @@ Result<void> remove_directory_all(std::string_view path) {
   auto top = open_top(*checked, removed_link);
   if (!top) return std::unexpected(top.error());
   if (removed_link) return {};
-
-  DIR* top_stream = ::fdopendir(*top);
-  if (!top_stream) {
-    const int code = errno;
-    ::close(*top);
-    return std::unexpected(os_error(code));
-  }
+  auto top_stream = stream_of(std::move(*top));
+  if (!top_stream) return std::unexpected(top_stream.error());
   std::vector<Frame> frames;
-  frames.emplace_back(top_stream, std::string());
+  frames.push_back(Frame{std::move(*top_stream), {}});
 
   while (!frames.empty()) {
     Frame& frame = frames.back();
     errno = 0;
-    const dirent* entry = ::readdir(frame.stream());
+    const dirent* entry = ::readdir(frame.dir());
     if (!entry) {
       if (errno != 0) return std::unexpected(os_error(errno));
       // Emptied: remove the directory itself. Entries created meanwhile make it not empty; they are
       // removed by another pass, a bounded number of times.
       const bool is_top = frames.size() == 1;
       const int result = is_top ? ::rmdir(checked->c_str())
-                                : ::unlinkat(frames[frames.size() - 2].fd(), frame.name().c_str(), AT_REMOVEDIR);
+                                : ::unlinkat(frames[frames.size() - 2].fd(), frame.name.c_str(), AT_REMOVEDIR);
       const int code = result == 0 ? 0 : errno;
       if (code == 0 || is_gone(code)) {
         frames.pop_back();
         continue;
       }
-      if ((code == ENOTEMPTY || code == EEXIST) && ++frame.attempts() < max_attempts) {
+      if ((code == ENOTEMPTY || code == EEXIST) && ++frame.attempts < max_attempts) {
         ::sched_yield();
-        ::rewinddir(frame.stream());
+        ::rewinddir(frame.dir());
         continue;
       }
       return std::unexpected(os_error(code));
@@ -126,16 +117,12 @@ Result<void> remove_directory_all(std::string_view path) {
       return std::unexpected(directory.error());
     }
     if (*directory) {
-      const int child = ::openat(frame.fd(), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      if (child >= 0) {
-        DIR* stream = ::fdopendir(child);
-        if (!stream) {
-          const int code = errno;
-          ::close(child);
-          return std::unexpected(os_error(code));
-        }
+      KernelHandle child(::openat(frame.fd(), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (child) {
         std::string child_name(name);
-        frames.emplace_back(stream, std::move(child_name));  // invalidates `frame` and `entry`
+        auto stream = stream_of(std::move(child));
+        if (!stream) return std::unexpected(stream.error());
+        frames.push_back(Frame{std::move(*stream), std::move(child_name)});  // invalidates `frame` and `entry`
         continue;
       }
       const int code = errno;

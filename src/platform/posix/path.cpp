@@ -5,8 +5,6 @@
 
 namespace platform {
 
-char path_separator() { return '/'; }
-
 std::string join_path(std::string_view base, std::string_view more) {
   if (more.starts_with('/')) return std::string(more);
   std::string joined(base);

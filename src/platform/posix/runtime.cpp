@@ -11,7 +11,7 @@
 #include <ctime>
 #include <limits>
 
-#include "platform/console.hpp"
+#include "platform/console/console.hpp"
 
 namespace platform {
 

@@ -46,8 +46,8 @@ std::string os_error_message(std::uint32_t code) {
   }
   wchar_t buffer[2048];
   const DWORD length = ::FormatMessageW(flags, module, code, 0, buffer, 2048, nullptr);
-  if (length == 0) return system_message_text(code, std::nullopt, ::GetLastError());
-  return system_message_text(code, std::u16string_view(reinterpret_cast<const char16_t*>(buffer), length), 0);
+  if (length == 0) return system_message_text<wchar_t>(code, std::nullopt, ::GetLastError());
+  return system_message_text<wchar_t>(code, std::wstring_view(buffer, length), 0);
 }
 
 }  // namespace platform

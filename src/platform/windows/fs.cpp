@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "platform/directory_walk.hpp"
 #include "platform/path.hpp"
 #include "platform/windows/fs_internal.hpp"
 
@@ -16,17 +15,12 @@ using windows::UniqueHandle;
 
 namespace {
 
-bool is_directory(const std::string& path) {
-  auto status = path_status(path);
-  return status && status->directory;
-}
-
 // The entry as its directory lists it, for entries that cannot be opened.
 Result<FileStatus> find_status(const std::wstring& native) {
   WIN32_FIND_DATAW data{};
-  const HANDLE search = ::FindFirstFileExW(native.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
-  if (search == INVALID_HANDLE_VALUE) return std::unexpected(last_os_error());
-  ::FindClose(search);
+  const windows::FindHandle search(
+      ::FindFirstFileExW(native.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0));
+  if (!search) return std::unexpected(last_os_error());
   return windows::make_status(data.dwFileAttributes, data.dwReserved0,
                               (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow);
 }
@@ -55,12 +49,12 @@ Result<FileStatus> status(std::string_view path, bool follow) {
     // Held open without sharing (or otherwise closed to us): the directory still reports it.
     auto found = find_status(*native);
     if (!found) return std::unexpected(found.error());
-    if (follow && found->link) return std::unexpected(PlatformError::os(code));
+    if (follow && found->kind == FileKind::Link) return std::unexpected(PlatformError::os(code));
     return found;
   }
   if (follow && code == windows::error_cant_access_file) {
     auto itself = status(path, false);
-    if (itself && !itself->link) return itself;
+    if (itself && itself->kind != FileKind::Link) return itself;
   }
   return std::unexpected(PlatformError::os(code));
 }
@@ -74,89 +68,51 @@ Result<void> create_directory(std::string_view path) {
   return std::unexpected(last_os_error());
 }
 
-Result<void> create_directory_all(std::string_view path) {
-  if (path.find('\0') != std::string_view::npos) return std::unexpected(nul_in_data_error());
-  return create_directory_walk(path, DirectoryWalk{
-                                         .parent = [](std::string_view p) { return parent_path(p); },
-                                         .make_directory = [](const std::string& p) { return create_directory(p); },
-                                         .is_directory = is_directory,
-                                     });
-}
-
 Result<FileStatus> path_status(std::string_view path) { return status(path, true); }
 Result<FileStatus> link_status(std::string_view path) { return status(path, false); }
 
 // ---- listings ----------------------------------------------------------------------------------
-
-struct Listing::State {
-  std::string directory;
-  HANDLE search = INVALID_HANDLE_VALUE;  // closed at the end, at an error item, or on release
-  WIN32_FIND_DATAW first{};
-  bool first_pending = false;
-
-  State() = default;
-  State(const State&) = delete;
-  State& operator=(const State&) = delete;
-  ~State() { close(); }
-  void close() {
-    if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
-    search = INVALID_HANDLE_VALUE;
-  }
-};
-
-Listing::Listing(std::unique_ptr<State> state) : state_(std::move(state)) {}
-Listing::Listing(Listing&&) noexcept = default;
-Listing& Listing::operator=(Listing&&) noexcept = default;
-Listing::~Listing() = default;
 
 Result<Listing> list_directory(std::string_view path) {
   if (path.empty()) return std::unexpected(PlatformError::os(ERROR_PATH_NOT_FOUND));
   auto pattern = native_path(join_path(path, "*"));
   if (!pattern) return std::unexpected(pattern.error());
 
-  auto state = std::make_unique<Listing::State>();
-  state->directory = std::string(path);
-  state->search =
-      ::FindFirstFileExW(pattern->c_str(), FindExInfoBasic, &state->first, FindExSearchNameMatch, nullptr, 0);
-  if (state->search == INVALID_HANDLE_VALUE) {
-    const DWORD code = ::GetLastError();
-    if (code != ERROR_FILE_NOT_FOUND) return std::unexpected(PlatformError::os(code));
-  } else {
-    state->first_pending = true;
+  WIN32_FIND_DATAW first{};
+  windows::FindHandle search(
+      ::FindFirstFileExW(pattern->c_str(), FindExInfoBasic, &first, FindExSearchNameMatch, nullptr, 0));
+  std::optional<std::string> first_name;
+  if (search) {
+    first_name = windows::utf8_from_wide(std::wstring_view(first.cFileName, ::wcsnlen(first.cFileName, MAX_PATH)));
+  } else if (const DWORD code = ::GetLastError(); code != ERROR_FILE_NOT_FOUND) {
+    return std::unexpected(PlatformError::os(code));
   }
-  return Listing(std::move(state));
+  return Listing(std::string(path), std::move(search), std::move(first_name));
 }
 
 std::optional<Result<DirectoryEntry>> next_entry(Listing& listing) {
-  auto& state = *listing.state_;
-  WIN32_FIND_DATAW data{};
-  while (state.search != INVALID_HANDLE_VALUE) {
-    if (state.first_pending) {
-      data = state.first;
-      state.first_pending = false;
-    } else if (!::FindNextFileW(state.search, &data)) {
-      const DWORD code = ::GetLastError();
-      state.close();
-      if (code == ERROR_NO_MORE_FILES) return std::nullopt;
-      return Result<DirectoryEntry>(std::unexpected(PlatformError::os(code)));
+  while (listing.search_) {
+    std::string name;
+    if (listing.first_) {
+      name = std::move(*listing.first_);
+      listing.first_.reset();
+    } else {
+      WIN32_FIND_DATAW data{};
+      if (!::FindNextFileW(listing.search_.get(), &data)) {
+        const DWORD code = ::GetLastError();
+        listing.search_.reset();
+        if (code == ERROR_NO_MORE_FILES) return std::nullopt;
+        return Result<DirectoryEntry>(std::unexpected(PlatformError::os(code)));
+      }
+      name = windows::utf8_from_wide(std::wstring_view(data.cFileName, ::wcsnlen(data.cFileName, MAX_PATH)));
     }
-    const std::wstring_view name(data.cFileName, ::wcsnlen(data.cFileName, MAX_PATH));
-    if (name == L"." || name == L"..") continue;
-    return Result<DirectoryEntry>(DirectoryEntry{state.directory, windows::utf8_from_wide(name)});
+    if (name == "." || name == "..") continue;
+    return Result<DirectoryEntry>(DirectoryEntry{listing.directory_, std::move(name)});
   }
   return std::nullopt;
 }
 
 // ---- files -------------------------------------------------------------------------------------
-
-struct File::State {
-  UniqueHandle handle;
-};
-
-File::File(std::unique_ptr<State> state) : state_(std::move(state)) {}
-File::File(File&&) noexcept = default;
-File& File::operator=(File&&) noexcept = default;
-File::~File() = default;
 
 Result<File> create_file(std::string_view path) {
   auto native = native_path(path);
@@ -185,25 +141,17 @@ Result<File> create_file(std::string_view path) {
       }
     }
   }
-  return File(std::make_unique<File::State>(std::move(handle)));
+  return File(std::move(handle));
 }
 
 Result<void> write_file(File& file, std::span<const std::byte> bytes) {
-  const HANDLE handle = file.state_->handle.get();
   while (!bytes.empty()) {
-    const ULONG length = static_cast<ULONG>(std::min<std::size_t>(bytes.size(), 0x7FFFF000));
-    IO_STATUS_BLOCK io{};
-    NTSTATUS status = ::NtWriteFile(handle, nullptr, nullptr, nullptr, &io, const_cast<std::byte*>(bytes.data()),
-                                    length, nullptr, nullptr);
-    if (status == STATUS_PENDING) {
-      ::WaitForSingleObject(handle, INFINITE);
-      status = io.Status;
-    }
-    if (!NT_SUCCESS(status)) return std::unexpected(PlatformError::os(::RtlNtStatusToDosError(status)));
-    if (io.Information == 0) {
+    const auto written = windows::nt_write(file.handle_.get(), bytes.first(std::min<std::size_t>(bytes.size(), 0x7FFFF000)));
+    if (!written) return std::unexpected(written.error());
+    if (*written == 0) {
       return std::unexpected(PlatformError::message(ErrorKind::WriteZero, "failed to write whole buffer"));
     }
-    bytes = bytes.subspan(std::min<std::size_t>(io.Information, bytes.size()));
+    bytes = bytes.subspan(std::min(*written, bytes.size()));
   }
   return {};
 }

@@ -1,5 +1,5 @@
 // What the Windows file-system operations share: constants the SDK headers in use do not offer,
-// the ntdll entry points, and opening an entry by path for examination.
+// how an entry's status is told from its attributes and tag, and opening an entry to examine it.
 #pragma once
 
 #include <windows.h>
@@ -10,10 +10,6 @@
 
 #include "platform/fs.hpp"
 #include "platform/windows/native.hpp"
-
-extern "C" NTSTATUS NTAPI NtWriteFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apc_routine, PVOID apc_context,
-                                      PIO_STATUS_BLOCK io_status, PVOID buffer, ULONG length,
-                                      PLARGE_INTEGER byte_offset, PULONG key);
 
 namespace platform::windows {
 
@@ -32,13 +28,10 @@ inline bool is_link(DWORD attributes, DWORD reparse_tag) {
 
 // An entry's status from its attributes and, for a reparse point, its tag.
 inline FileStatus make_status(DWORD attributes, DWORD reparse_tag, std::uint64_t size) {
-  FileStatus status;
-  status.attributes = attributes;
-  status.reparse_tag = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? reparse_tag : 0;
-  status.size = size;
-  status.link = is_link(attributes, reparse_tag);
-  status.directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) && !status.link;
-  return status;
+  const FileKind kind = is_link(attributes, reparse_tag)              ? FileKind::Link
+                        : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileKind::Directory
+                                                                       : FileKind::File;
+  return FileStatus{kind, size};
 }
 
 // Opens a native path with no access rights, as every examination does: directories open too,
@@ -49,7 +42,7 @@ inline UniqueHandle open_for_examination(const std::wstring& native, bool follow
 }
 
 // The attributes and reparse tag of an open entry.
-inline Result<FILE_ATTRIBUTE_TAG_INFO> attribute_tag(HANDLE handle) {
+[[nodiscard]] inline Result<FILE_ATTRIBUTE_TAG_INFO> attribute_tag(HANDLE handle) {
   FILE_ATTRIBUTE_TAG_INFO info{};
   if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof info)) {
     return std::unexpected(last_os_error());

@@ -3,7 +3,10 @@
 #include <vector>
 
 #include "platform/fs.hpp"
+#include "platform/little_endian.hpp"
+#include "platform/path_chars.hpp"
 #include "platform/windows/fs_internal.hpp"
+#include "platform/windows_rules.hpp"
 
 #include <winioctl.h>
 
@@ -21,18 +24,6 @@ constexpr DWORD symlink_flag_relative = 0x1;
 constexpr std::size_t reparse_buffer_size = 16384;
 constexpr std::size_t reparse_header_size = 8;  // tag, data length, reserved
 
-std::uint16_t read_u16(const std::vector<unsigned char>& buffer, std::size_t offset) {
-  std::uint16_t value;
-  std::memcpy(&value, buffer.data() + offset, sizeof value);
-  return value;
-}
-
-std::uint32_t read_u32(const std::vector<unsigned char>& buffer, std::size_t offset) {
-  std::uint32_t value;
-  std::memcpy(&value, buffer.data() + offset, sizeof value);
-  return value;
-}
-
 // \??\C:\x is given back as C:\x, \??\UNC\server\share\x as \\server\share\x, when that ordinary
 // form is short enough and means the same thing; otherwise as the verbatim \\?\ form.
 std::wstring target_from_nt_form(std::wstring target) {
@@ -43,16 +34,13 @@ std::wstring target_from_nt_form(std::wstring target) {
   std::wstring ordinary;
   if (rest.starts_with(LR"(UNC\)")) {
     ordinary = LR"(\\)" + std::wstring(rest.substr(4));
-  } else if (rest.size() >= 3 && rest[1] == L':' && rest[2] == L'\\' &&
-             ((rest[0] >= L'A' && rest[0] <= L'Z') || (rest[0] >= L'a' && rest[0] <= L'z'))) {
+  } else if (rest.size() >= 3 && is_ascii_letter(rest[0]) && rest[1] == L':' && rest[2] == L'\\') {
     ordinary = std::wstring(rest);
   } else {
     return target;
   }
-  if (ordinary.size() >= MAX_PATH) return target;
-  auto full = windows::query_wide_string([&](wchar_t* buffer, DWORD size) {
-    return ::GetFullPathNameW(ordinary.c_str(), size, buffer, nullptr);
-  });
+  if (ordinary.size() + 1 > windows_rules::max_path_units) return target;
+  const auto full = windows::full_path_name(ordinary);
   if (full && *full == ordinary) return ordinary;
   return target;
 }
@@ -77,7 +65,7 @@ Result<std::string> read_link(std::string_view path) {
   UniqueHandle handle = windows::open_for_examination(*native, false);
   if (!handle) return std::unexpected(last_os_error());
 
-  std::vector<unsigned char> buffer(reparse_buffer_size);
+  std::vector<std::byte> buffer(reparse_buffer_size);
   DWORD returned = 0;
   if (!::DeviceIoControl(handle.get(), FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer.data(),
                          static_cast<DWORD>(buffer.size()), &returned, nullptr)) {
@@ -88,22 +76,29 @@ Result<std::string> read_link(std::string_view path) {
   const auto malformed = [] {
     return std::unexpected(PlatformError::message(ErrorKind::InvalidData, "malformed reparse point data"));
   };
-  if (returned < reparse_header_size) return malformed();
-  const DWORD tag = read_u32(buffer, 0);
+  const little_endian::Bytes data(std::span<const std::byte>(buffer).first(returned));
+  // Tag, data length, reserved; then substitute name offset and length, print name offset and
+  // length, and for a symbolic link its flags; then the names.
+  const auto header = data.record<reparse_header_size>(0);
+  if (!header) return malformed();
+  const DWORD tag = header->u32<0>();
   if (tag != tag_symlink && tag != tag_mount_point) {
     return std::unexpected(PlatformError::message(ErrorKind::Unsupported, "Unsupported reparse point type"));
   }
-  // Substitute name offset and length, print name offset and length; a symlink then has flags.
-  const std::size_t path_buffer = reparse_header_size + 8 + (tag == tag_symlink ? 4 : 0);
-  const std::size_t data_end = std::min<std::size_t>(returned, reparse_header_size + read_u16(buffer, 4));
+  const bool symlink = tag == tag_symlink;
+  const std::size_t path_buffer = reparse_header_size + 8 + (symlink ? 4 : 0);
+  const std::size_t data_end = std::min<std::size_t>(returned, reparse_header_size + header->u16<4>());
   if (data_end < path_buffer) return malformed();
-  const std::size_t offset = read_u16(buffer, reparse_header_size);
-  const std::size_t length = read_u16(buffer, reparse_header_size + 2);
+  // Both fit now: the names' fields end at 16 bytes, a symbolic link's flags at 20.
+  const auto name_fields = data.record<reparse_header_size + 8>(0);
+  const auto link_fields = data.record<reparse_header_size + 12>(0);
+  const std::size_t offset = name_fields->u16<reparse_header_size>();
+  const std::size_t length = name_fields->u16<reparse_header_size + 2>();
   if (offset % 2 != 0 || length % 2 != 0 || path_buffer + offset + length > data_end) return malformed();
 
   std::wstring target(length / 2, L'\0');
   std::memcpy(target.data(), buffer.data() + path_buffer + offset, length);
-  const bool relative = tag == tag_symlink && (read_u32(buffer, reparse_header_size + 8) & symlink_flag_relative);
+  const bool relative = symlink && (link_fields->u32<reparse_header_size + 8>() & symlink_flag_relative);
   if (relative) return windows::utf8_from_wide(target);
   return windows::utf8_from_wide(target_from_nt_form(std::move(target)));
 }

@@ -1,10 +1,11 @@
 // Removing a directory tree on Windows. Inside the tree every entry is opened relative to its
 // parent's open handle and never followed, so a link or junction met there is removed itself and
 // its target stays untouched. No full path is built below the top.
-#include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/fs.hpp"
+#include "platform/path_chars.hpp"
 #include "platform/windows/fs_internal.hpp"
 
 namespace platform {
@@ -158,7 +159,7 @@ Result<bool> read_batch(Frame& frame, std::vector<std::uint64_t>& buffer) {
 // Opens and deletes one entry, or opens a directory for descending (returned as a new frame).
 // A link is removed itself; any other directory, a reparse-point one (a cloud placeholder, say)
 // included, is emptied first.
-Result<std::unique_ptr<Frame>> remove_entry(HANDLE parent, const Listed& entry) {
+Result<std::optional<Frame>> remove_entry(HANDLE parent, const Listed& entry) {
   const bool listed_as_reparse_point = entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT;
   bool as_directory =
       (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) && !windows::is_link(entry.attributes, entry.reparse_tag);
@@ -179,22 +180,18 @@ Result<std::unique_ptr<Frame>> remove_entry(HANDLE parent, const Listed& entry) 
           return std::unexpected(os_error(error_reparse_point_encountered));
         }
         if (as_directory && !windows::is_link(attributes, tagged->ReparseTag)) {
-          auto frame = std::make_unique<Frame>();
-          frame->handle = std::move(*opened);
-          frame->name = entry.name;
-          frame->attributes = attributes;
-          return frame;
+          return Frame{.handle = std::move(*opened), .name = entry.name, .attributes = attributes};
         }
       }
       deleted = delete_open(opened->get(), attributes, place);
-      if (deleted) return nullptr;  // the name goes as the handle closes
+      if (deleted) return std::nullopt;  // the name goes as the handle closes
     } else if (as_directory && opened.error().os_code() == ERROR_DIRECTORY) {
       as_directory = false;  // no longer a directory since it was listed
       continue;
     }
     const PlatformError& error = opened ? deleted.error() : opened.error();
     const DWORD code = error.os_code();
-    if (is_gone(code)) return nullptr;
+    if (is_gone(code)) return std::nullopt;
     if (code == ERROR_SHARING_VIOLATION && attempt < max_attempts) {
       ::SwitchToThread();
       continue;
@@ -205,12 +202,11 @@ Result<std::unique_ptr<Frame>> remove_entry(HANDLE parent, const Listed& entry) 
 
 // The top as its parent directory lists it: whether that shows a reparse point.
 bool listed_as_reparse_point(std::wstring native) {
-  while (native.size() > 1 && (native.back() == L'\\' || native.back() == L'/')) native.pop_back();
+  while (native.size() > 1 && is_separator(native.back())) native.pop_back();
   WIN32_FIND_DATAW data{};
-  const HANDLE search = ::FindFirstFileExW(native.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
-  if (search == INVALID_HANDLE_VALUE) return false;
-  ::FindClose(search);
-  return data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
+  const windows::FindHandle search(
+      ::FindFirstFileExW(native.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0));
+  return search && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 }  // namespace
@@ -241,17 +237,15 @@ Result<void> remove_directory_all(std::string_view path) {
   if (link) return delete_open(top.get(), attributes, top_place);
 
   std::vector<std::uint64_t> buffer(listing_buffer_size / sizeof(std::uint64_t));
-  std::vector<std::unique_ptr<Frame>> frames;
-  frames.push_back(std::make_unique<Frame>());
-  frames.back()->handle = std::move(top);
-  frames.back()->attributes = attributes;
+  std::vector<Frame> frames;
+  frames.push_back(Frame{.handle = std::move(top), .attributes = attributes});
 
   while (!frames.empty()) {
-    Frame& frame = *frames.back();
+    Frame& frame = frames.back();
     if (frame.next < frame.batch.size()) {
       auto child = remove_entry(frame.handle.get(), frame.batch[frame.next++]);
       if (!child) return std::unexpected(child.error());
-      if (*child) frames.push_back(std::move(*child));
+      if (*child) frames.push_back(std::move(**child));  // `frame` is not used again this round
       continue;
     }
     if (!frame.exhausted) {
@@ -263,7 +257,7 @@ Result<void> remove_directory_all(std::string_view path) {
 
     // Emptied: delete the directory itself. Entries that appeared meanwhile, or children whose
     // deletion is still pending, make it not empty for a moment: list again and retry.
-    const Place place = frames.size() == 1 ? top_place : Place{frames[frames.size() - 2]->handle.get(), frame.name};
+    const Place place = frames.size() == 1 ? top_place : Place{frames[frames.size() - 2].handle.get(), frame.name};
     auto deleted = delete_open(frame.handle.get(), frame.attributes, place);
     if (deleted || is_gone(deleted.error().os_code())) {
       frames.pop_back();  // closing the handle completes the deletion

@@ -1,41 +1,42 @@
-// Helpers shared by the Windows backend (Windows only):
-//   native_path(path)         a UTF-8 path as the NUL-terminated UTF-16 native form for a W call
+// What the Windows backend shares (Windows only). Text crosses the border here, once: UTF-8 in,
+// UTF-16 wide strings inside the backend, UTF-8 (WTF-8, lossless) out.
 //   wide_from_utf8(text)      UTF-8 to a wide string, refusing a NUL ("nul byte found ...")
 //   utf8_from_wide(text)      a wide string from Windows to UTF-8, lossless (WTF-8)
-//   to_wstring / to_u16string between wchar_t strings and std::u16string (same code units)
+//   native_path(path)         a UTF-8 path as the NUL-terminated wide native form for a W call
+//   full_path_name(path)      GetFullPathNameW
 //   query_wide_string(call)   runs a fill-this-buffer call, growing the buffer until the value fits
 //   last_os_error()           the Os error of GetLastError(), to be taken right after the call
-//   UniqueHandle              owns one HANDLE; NULL and INVALID_HANDLE_VALUE both mean empty
+//   nt_write, nt_read         one NtWriteFile / NtReadFile call at the current position
+//   UniqueHandle, FindHandle  the owners of a kernel handle and of a directory search
 #pragma once
 
 #include <windows.h>
 
+#include <span>
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "platform/error.hpp"
+#include "platform/native_handle.hpp"
+#include "platform/text.hpp"
 
 namespace platform::windows {
 
-static_assert(sizeof(wchar_t) == sizeof(char16_t));
+using UniqueHandle = KernelHandle;
+using FindHandle = SearchHandle;
 
-inline std::wstring to_wstring(std::u16string_view text) {
-  return std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size());
-}
-inline std::u16string to_u16string(std::wstring_view text) {
-  return std::u16string(reinterpret_cast<const char16_t*>(text.data()), text.size());
-}
-
-Result<std::wstring> wide_from_utf8(std::string_view text);
-std::string utf8_from_wide(std::wstring_view text);
+[[nodiscard]] inline Result<std::wstring> wide_from_utf8(std::string_view text) { return to_utf16<wchar_t>(text); }
+inline std::string utf8_from_wide(std::wstring_view text) { return from_utf16<wchar_t>(text); }
 
 inline PlatformError last_os_error() { return PlatformError::os(::GetLastError()); }
 
 // The path in the form handed to the file system: verbatim and short absolute paths unchanged,
 // anything else made absolute (GetFullPathNameW) and given the \\?\ prefix, so that no length
 // limit applies. Fails without a system call when the path holds a NUL.
-Result<std::wstring> native_path(std::string_view path);
+[[nodiscard]] Result<std::wstring> native_path(std::string_view path);
+
+// GetFullPathNameW: the absolute form of a path.
+[[nodiscard]] Result<std::wstring> full_path_name(std::wstring_view path);
 
 // A wide-string query: `call(buffer, size)` follows the usual Win32 contract. It returns the
 // length without the NUL on success, the size needed (NUL included) when the buffer is too small,
@@ -43,7 +44,7 @@ Result<std::wstring> native_path(std::string_view path);
 // empty value, not a failure. A result equal to the size is taken as truncation, and the buffer
 // is doubled (GetModuleFileNameW reports truncation that way).
 template <typename Call>
-Result<std::wstring> query_wide_string(Call&& call) {
+[[nodiscard]] Result<std::wstring> query_wide_string(Call&& call) {
   std::wstring buffer(512, L'\0');
   for (;;) {
     const DWORD size = static_cast<DWORD>(buffer.size());
@@ -64,33 +65,11 @@ Result<std::wstring> query_wide_string(Call&& call) {
   }
 }
 
-// The owner of one kernel handle. Move-only; closes the handle exactly once.
-class UniqueHandle {
- public:
-  UniqueHandle() noexcept = default;
-  explicit UniqueHandle(HANDLE handle) noexcept : handle_(handle) {}
-  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
-  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-  }
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  ~UniqueHandle() { reset(); }
-
-  HANDLE get() const noexcept { return handle_; }
-  explicit operator bool() const noexcept { return valid(handle_); }
-  // Gives up ownership without closing.
-  HANDLE release() noexcept { return std::exchange(handle_, nullptr); }
-  // Closes the owned handle (if any) and takes `handle` instead.
-  void reset(HANDLE handle = nullptr) noexcept {
-    const HANDLE old = std::exchange(handle_, handle);
-    if (valid(old)) ::CloseHandle(old);
-  }
-
- private:
-  static bool valid(HANDLE handle) noexcept { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
-  HANDLE handle_ = nullptr;
-};
+// One NtWriteFile or NtReadFile call at the current position. A pending call (a handle opened for
+// overlapped use) is waited for; one the wait did not finish would leave the system writing into
+// memory that is gone once the call returns, so the process is aborted then. A read at the end
+// of a file gives 0.
+[[nodiscard]] Result<std::size_t> nt_write(HANDLE handle, std::span<const std::byte> bytes);
+[[nodiscard]] Result<std::size_t> nt_read(HANDLE handle, std::span<std::byte> out);
 
 }  // namespace platform::windows

@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-#include "platform/console.hpp"
+#include "platform/console/console.hpp"
 #include "platform/sleep_duration.hpp"
 #include "platform/windows/native.hpp"
 

@@ -22,21 +22,9 @@ extern char** environ;
 
 namespace process {
 
-struct ChildProcess::State {
-  pid_t pid = -1;
-  bool reaped = false;
-};
-
-ChildProcess::ChildProcess(std::unique_ptr<State> state) : state_(std::move(state)) {}
-ChildProcess::ChildProcess(ChildProcess&&) noexcept = default;
-ChildProcess& ChildProcess::operator=(ChildProcess&&) noexcept = default;
-ChildProcess::~ChildProcess() {
-  // There is no handle to close; a child that has already ended is reaped so that it leaves no
-  // zombie behind, and one still running is left alone.
-  if (state_ && state_->pid > 0 && !state_->reaped) {
-    int status = 0;
-    (void)::waitpid(state_->pid, &status, WNOHANG);
-  }
+void ChildPidTraits::close(Handle pid) noexcept {
+  int status = 0;
+  (void)::waitpid(pid, &status, WNOHANG);
 }
 
 namespace {
@@ -91,31 +79,21 @@ platform::Result<ChildProcess> start_child(const ChildCommand& command) {
     failure = ::posix_spawn(&pid, path->c_str(), nullptr, nullptr, argv.data(), environ);
   }
   if (failure != 0) return std::unexpected(platform::PlatformError::os(static_cast<std::uint32_t>(failure)));
-  auto state = std::make_unique<ChildProcess::State>();
-  state->pid = pid;
-  return ChildProcess(std::move(state));
+  return ChildProcess(pid);
 }
 
 platform::Result<std::uint32_t> run_child(const ChildCommand& command) {
   auto child = start_child(command);
   if (!child) return std::unexpected(child.error());
-  auto& state = child->state();
   int status = 0;
   pid_t waited;
   do {
-    waited = ::waitpid(state.pid, &status, 0);
+    waited = ::waitpid(child->process_.get(), &status, 0);
   } while (waited < 0 && errno == EINTR);
-  if (waited < 0) {
-    const int error = errno;
-    release_child(std::move(*child));
-    return std::unexpected(platform::PlatformError::os(static_cast<std::uint32_t>(error)));
-  }
-  state.reaped = true;
-  release_child(std::move(*child));
+  if (waited < 0) return std::unexpected(platform::PlatformError::os(static_cast<std::uint32_t>(errno)));
+  (void)child->process_.release();  // reaped by the wait
   if (WIFSIGNALED(status)) return static_cast<std::uint32_t>(128 + WTERMSIG(status));
   return static_cast<std::uint32_t>(WEXITSTATUS(status));
 }
-
-void release_child(ChildProcess child) { (void)child; }
 
 }  // namespace process

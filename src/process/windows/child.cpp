@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "platform/runtime.hpp"
+#include "platform/text.hpp"
 #include "platform/windows/native.hpp"
 #include "process/child.hpp"
 #include "process/command_line.hpp"
@@ -13,16 +14,6 @@
 namespace process {
 
 using platform::windows::UniqueHandle;
-
-struct ChildProcess::State {
-  UniqueHandle process;
-  UniqueHandle thread;
-};
-
-ChildProcess::ChildProcess(std::unique_ptr<State> state) : state_(std::move(state)) {}
-ChildProcess::ChildProcess(ChildProcess&&) noexcept = default;
-ChildProcess& ChildProcess::operator=(ChildProcess&&) noexcept = default;
-ChildProcess::~ChildProcess() = default;
 
 namespace {
 
@@ -32,26 +23,18 @@ std::mutex child_creation_lock;
 
 static_assert(sizeof(STARTUPINFOW) == 104);
 
-platform::Result<std::u16string> full_path(std::u16string_view path) {
-  const std::wstring terminated = platform::windows::to_wstring(path);
-  auto full = platform::windows::query_wide_string(
-      [&](wchar_t* buffer, DWORD size) { return ::GetFullPathNameW(terminated.c_str(), size, buffer, nullptr); });
-  if (!full) return std::unexpected(full.error());
-  return platform::windows::to_u16string(*full);
-}
-
 template <typename Call>
-std::optional<std::string> folder_query(Call&& call) {
+std::optional<std::wstring> folder_query(Call&& call) {
   auto value = platform::windows::query_wide_string(call);
   if (!value) return std::nullopt;
-  return platform::windows::utf8_from_wide(*value);
+  return std::move(*value);
 }
 
-ProgramQueries system_queries() {
-  return ProgramQueries{
+ProgramQueries<wchar_t> system_queries() {
+  return ProgramQueries<wchar_t>{
       .exists =
-          [](std::u16string_view name) {
-            const std::wstring terminated = platform::windows::to_wstring(name);
+          [](std::wstring_view name) {
+            const std::wstring terminated(name);
             return ::GetFileAttributesW(terminated.c_str()) != INVALID_FILE_ATTRIBUTES;
           },
       .executable_path =
@@ -62,21 +45,26 @@ ProgramQueries system_queries() {
           [] { return folder_query([](wchar_t* buffer, DWORD size) { return ::GetSystemDirectoryW(buffer, size); }); },
       .windows_directory =
           [] { return folder_query([](wchar_t* buffer, DWORD size) { return ::GetWindowsDirectoryW(buffer, size); }); },
-      .path_variable = [] { return platform::environment_variable("PATH"); },
-      .full_path = full_path,
+      .path_variable =
+          []() -> std::optional<std::wstring> {
+            const auto value = platform::environment_variable("PATH");
+            if (!value) return std::nullopt;
+            return platform::to_utf16_unchecked<wchar_t>(*value);
+          },
+      .full_path = platform::windows::full_path_name,
   };
 }
 
 }  // namespace
 
 platform::Result<ChildProcess> start_child(const ChildCommand& command) {
-  const auto name = resolve_program(command.program, system_queries());
-  if (!name) return std::unexpected(name.error());
-  if (auto allowed = refuse_batch_script(*name, full_path); !allowed) return std::unexpected(allowed.error());
-  const auto line = build_command_line(command.program, command.arguments);
-  if (!line) return std::unexpected(line.error());
-  const std::wstring application = platform::windows::to_wstring(*name);
-  std::wstring command_line = platform::windows::to_wstring(*line);
+  const auto application = resolve_program<wchar_t>(command.program, system_queries());
+  if (!application) return std::unexpected(application.error());
+  if (auto allowed = refuse_batch_script<wchar_t>(*application, platform::windows::full_path_name); !allowed) {
+    return std::unexpected(allowed.error());
+  }
+  auto command_line = build_command_line<wchar_t>(command.program, command.arguments);
+  if (!command_line) return std::unexpected(command_line.error());
 
   std::lock_guard lock(child_creation_lock);
   // Declared inside the lock, so every duplicate is closed before it is released.
@@ -106,41 +94,23 @@ platform::Result<ChildProcess> start_child(const ChildCommand& command) {
   }
   PROCESS_INFORMATION created;
   std::memset(&created, 0, sizeof created);
-  const BOOL started = ::CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+  const BOOL started = ::CreateProcessW(application->c_str(), command_line->data(), nullptr, nullptr, TRUE,
                                         CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &startup, &created);
   const DWORD error = ::GetLastError();
   for (auto& duplicate : duplicates) duplicate.reset();
   if (!started) return std::unexpected(platform::PlatformError::os(error));
 
-  auto state = std::make_unique<ChildProcess::State>();
-  state->process.reset(created.hProcess);
-  state->thread.reset(created.hThread);
-  return ChildProcess(std::move(state));
+  return ChildProcess(UniqueHandle(created.hProcess), UniqueHandle(created.hThread));
 }
 
 platform::Result<std::uint32_t> run_child(const ChildCommand& command) {
   auto child = start_child(command);
   if (!child) return std::unexpected(child.error());
-  const HANDLE process = child->state().process.get();
-  if (::WaitForSingleObject(process, INFINITE) != WAIT_OBJECT_0) {
-    const auto error = platform::windows::last_os_error();
-    release_child(std::move(*child));
-    return std::unexpected(error);
-  }
+  const HANDLE process = child->process_.get();
+  if (::WaitForSingleObject(process, INFINITE) != WAIT_OBJECT_0) return std::unexpected(platform::windows::last_os_error());
   DWORD code = 0;
-  if (!::GetExitCodeProcess(process, &code)) {
-    const auto error = platform::windows::last_os_error();
-    release_child(std::move(*child));
-    return std::unexpected(error);
-  }
-  release_child(std::move(*child));
+  if (!::GetExitCodeProcess(process, &code)) return std::unexpected(platform::windows::last_os_error());
   return static_cast<std::uint32_t>(code);
-}
-
-void release_child(ChildProcess child) {
-  auto& state = child.state();
-  state.process.reset();
-  state.thread.reset();
 }
 
 }  // namespace process

@@ -16,7 +16,7 @@ namespace platform {
 // A read that Ctrl+C or Ctrl+Break broke off reports Os error `console_read_aborted_code`.
 class WideConsoleInput {
  public:
-  virtual Result<std::size_t> read_units(std::span<char16_t> units) = 0;
+  [[nodiscard]] virtual Result<std::size_t> read_units(std::span<char16_t> units) = 0;
 
  protected:
   ~WideConsoleInput() = default;
@@ -36,10 +36,10 @@ class ConsoleUtf16Reader {
   static constexpr std::size_t max_units_per_read = 4096;
 
   // One raw read into `out`; 0 is the end of input.
-  Result<std::size_t> read(std::span<char> out, WideConsoleInput& console);
+  [[nodiscard]] Result<std::size_t> read(std::span<char> out, WideConsoleInput& console);
 
  private:
-  Result<std::size_t> read_units(std::span<char16_t> units, WideConsoleInput& console);
+  [[nodiscard]] Result<std::size_t> read_units(std::span<char16_t> units, WideConsoleInput& console);
   std::size_t hand_out_pending(std::span<char> out);
 
   char16_t surrogate_ = 0;  // a high surrogate that ended the last read

@@ -14,7 +14,7 @@ namespace platform {
 // One raw read from a stream into `out`; 0 is the end of input.
 class RawReader {
  public:
-  virtual Result<std::size_t> read(std::span<char> out) = 0;
+  [[nodiscard]] virtual Result<std::size_t> read(std::span<char> out) = 0;
 
  protected:
   ~RawReader() = default;
@@ -29,7 +29,7 @@ class LineReader {
   // Appends bytes up to and including the first line end (or the end of input) to `line` and
   // gives their count, 0 when the input was already at its end. Bytes that are not valid UTF-8
   // are removed again and the read fails; a read error fails it too, keeping valid bytes.
-  Result<std::size_t> read_line(std::string& line, RawReader& raw);
+  [[nodiscard]] Result<std::size_t> read_line(std::string& line, RawReader& raw);
 
  private:
   std::array<char, buffer_size> buffer_{};

@@ -1,8 +1,8 @@
-#include "platform/console_input.hpp"
+#include "platform/console/utf16_reader.hpp"
 
 #include <algorithm>
 
-#include "platform/utf8_char.hpp"
+#include "platform/utf8.hpp"
 
 namespace platform {
 
@@ -36,7 +36,7 @@ Result<std::size_t> ConsoleUtf16Reader::read(std::span<char> out, WideConsoleInp
     for (std::size_t i = 0; i < count; ++i) {
       char32_t cp = units_[i];
       if (utf8::is_high_surrogate(units_[i]) && i + 1 < count && utf8::is_low_surrogate(units_[i + 1])) {
-        cp = 0x10000 + ((cp - 0xD800) << 10) + (units_[i + 1] - 0xDC00);
+        cp = utf8::combine(cp, units_[i + 1]);
         ++i;
       } else if (utf8::is_high_surrogate(units_[i]) || utf8::is_low_surrogate(units_[i])) {
         return std::unexpected(

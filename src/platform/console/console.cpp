@@ -1,13 +1,13 @@
-#include "platform/console.hpp"
+#include "platform/console/console.hpp"
 
 #include <atomic>
 #include <mutex>
 
-#include "platform/console_raw.hpp"
+#include "platform/console/raw.hpp"
 #include "platform/runtime.hpp"
-#include "platform/std_handle.hpp"
-#include "platform/stdin_line.hpp"
-#include "platform/stdout_buffer.hpp"
+#include "platform/console/std_handle.hpp"
+#include "platform/console/line_reader.hpp"
+#include "platform/console/line_buffer.hpp"
 
 namespace platform {
 
@@ -85,7 +85,7 @@ void print_stdout(std::initializer_list<std::string_view> pieces) {
   Result<void> result;
   {
     std::lock_guard guard(stream.lock);
-    StreamWriter writer(raw::OutputStream::stdout_stream, stream.console);
+    StreamWriter writer(raw::OutputStream::Stdout, stream.console);
     for (const auto piece : pieces) {
       result = stream.buffer.write(piece, writer);
       if (!result) break;
@@ -100,7 +100,7 @@ void print_stderr(std::initializer_list<std::string_view> pieces) {
   Result<void> result;
   {
     std::lock_guard guard(stream.lock);
-    StreamWriter writer(raw::OutputStream::stderr_stream, stream.console);
+    StreamWriter writer(raw::OutputStream::Stderr, stream.console);
     for (const auto piece : pieces) {
       result = write_all(writer, piece);
       if (!result) break;
@@ -112,7 +112,7 @@ void print_stderr(std::initializer_list<std::string_view> pieces) {
 Result<void> flush_stdout() {
   auto& stream = stdout_state();
   std::lock_guard guard(stream.lock);
-  StreamWriter writer(raw::OutputStream::stdout_stream, stream.console);
+  StreamWriter writer(raw::OutputStream::Stdout, stream.console);
   return stream.buffer.write_out(writer);
 }
 
@@ -131,7 +131,7 @@ void finish_stdout() {
   // A thread in the middle of a print keeps its text: nothing is written then.
   std::unique_lock guard(stream->lock, std::try_to_lock);
   if (!guard.owns_lock()) return;
-  StreamWriter writer(raw::OutputStream::stdout_stream, stream->console);
+  StreamWriter writer(raw::OutputStream::Stdout, stream->console);
   (void)stream->buffer.write_out(writer);
   stream->buffer.make_unbuffered();
 }

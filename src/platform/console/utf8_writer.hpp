@@ -14,7 +14,7 @@ namespace platform {
 // One write of UTF-16 units to the console (WriteConsoleW): reports how many units it accepted.
 class WideConsoleOutput {
  public:
-  virtual Result<std::size_t> write_units(std::u16string_view units) = 0;
+  [[nodiscard]] virtual Result<std::size_t> write_units(std::u16string_view units) = 0;
 
  protected:
   ~WideConsoleOutput() = default;
@@ -29,14 +29,14 @@ class ConsoleUtf8Writer {
   static constexpr std::size_t max_bytes_per_write = 4096;
 
   // One raw write: converts a valid beginning of `bytes` and gives the count of bytes it took.
-  Result<std::size_t> write(std::string_view bytes, WideConsoleOutput& console);
+  [[nodiscard]] Result<std::size_t> write(std::string_view bytes, WideConsoleOutput& console);
 
   std::string_view carry() const { return {carry_.data(), carry_size_}; }
 
  private:
-  Result<std::size_t> complete_carry(std::string_view bytes, WideConsoleOutput& console);
+  [[nodiscard]] Result<std::size_t> complete_carry(std::string_view bytes, WideConsoleOutput& console);
   // Writes units with one call; gives how many units count as shown.
-  Result<std::size_t> write_units(std::u16string_view units, WideConsoleOutput& console);
+  [[nodiscard]] Result<std::size_t> write_units(std::u16string_view units, WideConsoleOutput& console);
 
   std::array<char, 4> carry_{};
   std::size_t carry_size_ = 0;

@@ -3,30 +3,17 @@
 // a UTF-8 console get the bytes unchanged through NtWriteFile. Console input is read as UTF-16
 // with ReadConsoleW, redirected input with NtReadFile.
 #include <windows.h>
-#include <winternl.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <string_view>
 
-#include "platform/console_raw.hpp"
-#include "platform/fatal.hpp"
-
-extern "C" {
-NTSTATUS NTAPI NtWriteFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apc_routine, PVOID apc_context,
-                           PIO_STATUS_BLOCK io_status, PVOID buffer, ULONG length, PLARGE_INTEGER offset,
-                           PULONG key);
-NTSTATUS NTAPI NtReadFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apc_routine, PVOID apc_context,
-                          PIO_STATUS_BLOCK io_status, PVOID buffer, ULONG length, PLARGE_INTEGER offset,
-                          PULONG key);
-}
+#include "platform/console/raw.hpp"
+#include "platform/windows/native.hpp"
 
 namespace platform::raw {
 
 namespace {
-
-constexpr NTSTATUS status_pending = 0x00000103;
-constexpr NTSTATUS status_end_of_file = static_cast<NTSTATUS>(0xC0000011);
 
 Result<HANDLE> std_handle(DWORD which) {
   HANDLE handle = GetStdHandle(which);
@@ -40,50 +27,11 @@ bool is_console(HANDLE handle) {
   return GetConsoleMode(handle, &mode) != 0;
 }
 
-// A pending call that the wait did not finish would leave the system writing into memory that
-// is gone once we return: the process cannot go on.
-[[noreturn]] void abort_not_synchronous() {
-  detail::write_stderr_raw("fatal runtime error: I/O error: operation failed to complete synchronously, aborting\n");
-  detail::abort_process();
-}
-
-// Finishes an Nt call on a handle that may have been opened for overlapped use.
-NTSTATUS settle(HANDLE handle, NTSTATUS status, const IO_STATUS_BLOCK& io_status) {
-  if (status == status_pending) {
-    WaitForSingleObject(handle, INFINITE);
-    status = io_status.Status;
-    if (status == status_pending) abort_not_synchronous();
-  }
-  return status;
-}
-
-PlatformError nt_error(NTSTATUS status) { return PlatformError::os(RtlNtStatusToDosError(status)); }
-
-Result<std::size_t> nt_write(HANDLE handle, std::string_view bytes) {
-  IO_STATUS_BLOCK io_status{};
-  io_status.Status = status_pending;
-  const auto length = static_cast<ULONG>(std::min<std::size_t>(bytes.size(), MAXDWORD));
-  NTSTATUS status = NtWriteFile(handle, nullptr, nullptr, nullptr, &io_status, const_cast<char*>(bytes.data()),
-                                length, nullptr, nullptr);
-  status = settle(handle, status, io_status);
-  if (!NT_SUCCESS(status)) return std::unexpected(nt_error(status));
-  return static_cast<std::size_t>(io_status.Information);
-}
-
 Result<std::size_t> nt_read(HANDLE handle, std::span<char> out) {
-  IO_STATUS_BLOCK io_status{};
-  io_status.Status = status_pending;
-  const auto length = static_cast<ULONG>(std::min<std::size_t>(out.size(), MAXDWORD));
-  NTSTATUS status = NtReadFile(handle, nullptr, nullptr, nullptr, &io_status, out.data(), length, nullptr, nullptr);
-  status = settle(handle, status, io_status);
-  if (status == status_end_of_file) return 0;
-  if (!NT_SUCCESS(status)) {
-    const auto error = nt_error(status);
-    // The writer of a pipe has gone: that is the end of the input, not a failure.
-    if (error.kind() == ErrorKind::BrokenPipe) return 0;
-    return std::unexpected(error);
-  }
-  return static_cast<std::size_t>(io_status.Information);
+  auto read = windows::nt_read(handle, std::as_writable_bytes(out));
+  // The writer of a pipe has gone: that is the end of the input, not a failure.
+  if (!read && read.error().kind() == ErrorKind::BrokenPipe) return 0;
+  return read;
 }
 
 class ConsoleOutput final : public WideConsoleOutput {
@@ -127,13 +75,13 @@ class ConsoleInput final : public WideConsoleInput {
 }  // namespace
 
 Result<std::size_t> write(OutputStream stream, std::string_view bytes, ConsoleUtf8Writer& console) {
-  auto handle = std_handle(stream == OutputStream::stdout_stream ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+  auto handle = std_handle(stream == OutputStream::Stdout ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
   if (!handle) return std::unexpected(handle.error());
   if (is_console(*handle) && GetConsoleOutputCP() != CP_UTF8) {
     ConsoleOutput output(*handle);
     return console.write(bytes, output);
   }
-  return nt_write(*handle, bytes);
+  return windows::nt_write(*handle, std::as_bytes(std::span(bytes.data(), bytes.size())));
 }
 
 Result<std::size_t> read_stdin(std::span<char> out, ConsoleUtf16Reader& console) {

@@ -7,17 +7,17 @@
 #include <span>
 #include <string_view>
 
-#include "platform/console_input.hpp"
-#include "platform/console_utf8.hpp"
+#include "platform/console/utf16_reader.hpp"
+#include "platform/console/utf8_writer.hpp"
 #include "platform/error.hpp"
 
 namespace platform::raw {
 
-enum class OutputStream { stdout_stream, stderr_stream };
+enum class OutputStream { Stdout, Stderr };
 
 // Writes a beginning of `bytes` (never empty) and gives its length.
-Result<std::size_t> write(OutputStream stream, std::string_view bytes, ConsoleUtf8Writer& console);
+[[nodiscard]] Result<std::size_t> write(OutputStream stream, std::string_view bytes, ConsoleUtf8Writer& console);
 // Reads into `out` (never empty); 0 is the end of input.
-Result<std::size_t> read_stdin(std::span<char> out, ConsoleUtf16Reader& console);
+[[nodiscard]] Result<std::size_t> read_stdin(std::span<char> out, ConsoleUtf16Reader& console);
 
 }  // namespace platform::raw

@@ -1,5 +1,5 @@
 // The Windows path rules: joining, parents and the native form (with a fake GetFullPathNameW).
-#include "platform/windows_path.hpp"
+#include "platform/windows_rules.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 
 namespace {
 
-namespace wp = platform::windows_path;
+namespace wp = platform::windows_rules;
 
 struct JoinCase {
   std::string_view base;
@@ -117,7 +117,7 @@ struct FakeFullPath {
   std::vector<std::u16string> asked;
   platform::Result<std::u16string> answer = std::u16string();
 
-  wp::FullPathQuery query() {
+  wp::FullPathQuery<char16_t> query() {
     return [this](std::u16string_view path) {
       asked.emplace_back(path);
       return answer;
@@ -198,7 +198,7 @@ TEST(WindowsNativeForm, ShortAbsoluteVerbatimAndEmptyPathsPassUnchangedWithoutAQ
   };
   for (const std::u16string& path : cases) {
     FakeFullPath fake;
-    const auto native = wp::native_form(path, fake.query());
+    const auto native = wp::native_form<char16_t>(path, fake.query());
     ASSERT_TRUE(native.has_value());
     EXPECT_EQ(*native, path);
     EXPECT_TRUE(fake.asked.empty());
@@ -229,7 +229,7 @@ TEST(WindowsNativeForm, LongOrRelativePathsAreMadeAbsoluteAndGivenTheVerbatimPre
   for (const Case& c : cases) {
     FakeFullPath fake;
     fake.answer = c.full;
-    const auto native = wp::native_form(c.path, fake.query());
+    const auto native = wp::native_form<char16_t>(c.path, fake.query());
     ASSERT_TRUE(native.has_value());
     EXPECT_EQ(*native, c.native);
     ASSERT_EQ(fake.asked.size(), 1u);
@@ -241,19 +241,19 @@ TEST(WindowsNativeForm, TheShortPathLimitIs246Units) {
   FakeFullPath fake;
   const std::u16string at_limit = u"C:\\" + std::u16string(243, u'a');
   ASSERT_EQ(at_limit.size(), 246u);
-  EXPECT_EQ(wp::native_form(at_limit, fake.query()).value(), at_limit);
+  EXPECT_EQ(wp::native_form<char16_t>(at_limit, fake.query()).value(), at_limit);
   EXPECT_TRUE(fake.asked.empty());
 
   const std::u16string over = at_limit + u"a";
   fake.answer = over;
-  EXPECT_EQ(wp::native_form(over, fake.query()).value(), u"\\\\?\\" + over);
+  EXPECT_EQ(wp::native_form<char16_t>(over, fake.query()).value(), u"\\\\?\\" + over);
   EXPECT_EQ(fake.asked.size(), 1u);
 }
 
 TEST(WindowsNativeForm, AFailedFullPathQueryIsTheOperationsError) {
   FakeFullPath fake;
   fake.answer = std::unexpected(platform::PlatformError::os(3));
-  const auto native = wp::native_form(u"relative", fake.query());
+  const auto native = wp::native_form<char16_t>(u"relative", fake.query());
   ASSERT_FALSE(native.has_value());
   EXPECT_EQ(native.error(), platform::PlatformError::os(3));
 }

@@ -1,9 +1,9 @@
-#include "platform/stdin_line.hpp"
+#include "platform/console/line_reader.hpp"
 
 #include <algorithm>
 #include <string_view>
 
-#include "platform/text.hpp"
+#include "platform/utf8.hpp"
 
 namespace platform {
 
@@ -33,7 +33,7 @@ Result<std::size_t> LineReader::read_line(std::string& line, RawReader& raw) {
   }
 
   const std::size_t count = line.size() - start;
-  if (!is_valid_utf8(std::string_view(line).substr(start))) {
+  if (!utf8::is_valid(std::string_view(line).substr(start))) {
     line.resize(start);
     if (!status) return std::unexpected(status.error());
     return std::unexpected(PlatformError::message(ErrorKind::InvalidData, invalid_utf8_input_message));

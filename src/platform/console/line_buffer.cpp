@@ -1,4 +1,4 @@
-#include "platform/stdout_buffer.hpp"
+#include "platform/console/line_buffer.hpp"
 
 #include <algorithm>
 #include <cstring>

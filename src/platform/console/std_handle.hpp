@@ -25,13 +25,13 @@ inline bool is_missing_handle(const PlatformError& error) {
 }
 
 // A raw write to a missing handle counts as having written everything.
-inline Result<std::size_t> count_missing_as_written(Result<std::size_t> written, std::size_t size) {
+[[nodiscard]] inline Result<std::size_t> count_missing_as_written(Result<std::size_t> written, std::size_t size) {
   if (!written && is_missing_handle(written.error())) return size;
   return written;
 }
 
 // A raw read from a missing handle is the end of input.
-inline Result<std::size_t> count_missing_as_end(Result<std::size_t> read) {
+[[nodiscard]] inline Result<std::size_t> count_missing_as_end(Result<std::size_t> read) {
   if (!read && is_missing_handle(read.error())) return 0;
   return read;
 }

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <climits>
 
-#include "platform/console_raw.hpp"
+#include "platform/console/raw.hpp"
 
 namespace platform::raw {
 
@@ -47,7 +47,7 @@ class SigpipeHeld {
 }  // namespace
 
 Result<std::size_t> write(OutputStream stream, std::string_view bytes, ConsoleUtf8Writer&) {
-  const int fd = stream == OutputStream::stdout_stream ? STDOUT_FILENO : STDERR_FILENO;
+  const int fd = stream == OutputStream::Stdout ? STDOUT_FILENO : STDERR_FILENO;
   const std::size_t count = std::min<std::size_t>(bytes.size(), SSIZE_MAX);
   SigpipeHeld held;
   for (;;) {

@@ -1,9 +1,8 @@
-#include "platform/console_utf8.hpp"
+#include "platform/console/utf8_writer.hpp"
 
 #include <algorithm>
 
-#include "platform/text.hpp"
-#include "platform/utf8_char.hpp"
+#include "platform/utf8.hpp"
 
 namespace platform {
 
@@ -13,23 +12,14 @@ PlatformError non_utf8_error() { return PlatformError::message(ErrorKind::Invali
 
 // Converts text that is known to be valid UTF-8; `out` has room for one unit per byte.
 std::size_t to_units(std::string_view valid, char16_t* out) {
-  std::size_t count = 0;
-  std::size_t i = 0;
-  while (i < valid.size()) {
-    const auto lead = static_cast<unsigned char>(valid[i]);
-    const std::size_t length = utf8::char_length(lead);
-    char32_t cp = length == 1 ? lead : lead & (0x7F >> length);
-    for (std::size_t k = 1; k < length; ++k) cp = (cp << 6) | (static_cast<unsigned char>(valid[i + k]) & 0x3F);
-    i += length;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out[count++] = static_cast<char16_t>(0xD800 + (cp >> 10));
-      out[count++] = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-    } else {
-      out[count++] = static_cast<char16_t>(cp);
-    }
+  std::u16string units;
+  for (std::size_t i = 0; i < valid.size();) {
+    const auto decoded = utf8::decode(valid.substr(i));
+    utf8::append_utf16(units, decoded->code_point);
+    i += decoded->length;
   }
-  return count;
+  std::copy(units.begin(), units.end(), out);
+  return units.size();
 }
 
 // The UTF-8 length of the text that `units` (whole characters) stand for.
@@ -56,7 +46,7 @@ Result<std::size_t> ConsoleUtf8Writer::write(std::string_view bytes, WideConsole
   if (carry_size_ > 0) return complete_carry(bytes, console);
 
   const auto window = bytes.substr(0, max_bytes_per_write);
-  const std::size_t valid = valid_utf8_prefix(window);
+  const std::size_t valid = utf8::valid_prefix(window);
   if (valid == 0) {
     // Either the data ends inside its first character, which is then carried and reported as
     // written, or the first character is not UTF-8 at all.

@@ -13,7 +13,7 @@ namespace platform {
 // One raw write to a stream: accepts a beginning of `bytes` and reports its length.
 class RawWriter {
  public:
-  virtual Result<std::size_t> write(std::string_view bytes) = 0;
+  [[nodiscard]] virtual Result<std::size_t> write(std::string_view bytes) = 0;
 
  protected:
   ~RawWriter() = default;
@@ -21,7 +21,7 @@ class RawWriter {
 
 // Repeats raw writes until every byte is accepted. A write that accepts nothing fails with
 // "failed to write whole buffer".
-Result<void> write_all(RawWriter& raw, std::string_view bytes);
+[[nodiscard]] Result<void> write_all(RawWriter& raw, std::string_view bytes);
 
 class LineBuffer {
  public:
@@ -30,16 +30,16 @@ class LineBuffer {
   // Hands one piece of a print to the stream: everything up to the piece's last line end is
   // written before this returns; the rest is held until a later line end, a flush or a piece
   // that does not fit.
-  Result<void> write(std::string_view piece, RawWriter& raw);
+  [[nodiscard]] Result<void> write(std::string_view piece, RawWriter& raw);
   // Writes out what is held. Bytes that could not be written stay for the next attempt.
-  Result<void> write_out(RawWriter& raw);
+  [[nodiscard]] Result<void> write_out(RawWriter& raw);
   // Drops whatever is held and holds nothing from now on: every piece is written at once.
   void make_unbuffered();
 
   std::string_view held() const { return {bytes_.data(), size_}; }
 
  private:
-  Result<void> add(std::string_view piece, RawWriter& raw);
+  [[nodiscard]] Result<void> add(std::string_view piece, RawWriter& raw);
 
   std::array<char, capacity> bytes_{};
   std::size_t size_ = 0;

@@ -17,9 +17,9 @@ void print_stderr(std::initializer_list<std::string_view> pieces);
 inline void print_stdout(std::string_view text) { print_stdout({text}); }
 inline void print_stderr(std::string_view text) { print_stderr({text}); }
 
-Result<void> flush_stdout();
+[[nodiscard]] Result<void> flush_stdout();
 // Appends one line (with its line end) to `line`; gives the bytes read, 0 at the end of input.
-Result<std::size_t> read_stdin_line(std::string& line);
+[[nodiscard]] Result<std::size_t> read_stdin_line(std::string& line);
 
 // Used by exit_process: writes out the buffer once, if no print holds the stream, and makes
 // standard output unbuffered from then on.
