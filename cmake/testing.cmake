@@ -34,6 +34,9 @@ file(GLOB support_sources CONFIGURE_DEPENDS ${ZARVO_SOURCE_DIR}/tests/support/*.
 add_library(zarvo_test_support STATIC ${support_sources})
 target_include_directories(zarvo_test_support PUBLIC ${ZARVO_SOURCE_DIR}/tests)
 target_link_libraries(zarvo_test_support PUBLIC zarvo_core GTest::gtest)
+# Whether this build replaces the global operator new (cmake/global-new.cmake); the tests of the
+# out-of-memory report need the replacement.
+target_compile_definitions(zarvo_test_support PUBLIC ZARVO_GLOBAL_NEW_REPLACED=$<BOOL:${ZARVO_REPLACE_GLOBAL_NEW}>)
 
 file(GLOB unit_sources CONFIGURE_DEPENDS ${ZARVO_SOURCE_DIR}/tests/unit/*.cpp)
 zarvo_add_gtest(unit_tests ${unit_sources})
