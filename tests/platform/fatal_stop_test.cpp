@@ -167,6 +167,7 @@ TEST(FatalStop, ABacktraceReplacesTheHintWhenAskedFor) {
   std::string frames = child.err.substr(report.size());
   ASSERT_FALSE(frames.empty());
   for (int number = 0; !frames.empty(); ++number) {
+    SCOPED_TRACE("frame " + std::to_string(number));
     const std::string start = "  " + std::to_string(number) + ": 0x";
     ASSERT_TRUE(frames.starts_with(start)) << frames;
     const std::size_t end = frames.find('\n');

@@ -129,14 +129,18 @@ TEST_F(FileSystem, StatusTellsFilesFromDirectories) {
   const std::string dir = at({"dir"});
   make_directory(dir);
 
-  for (auto status : {platform::path_status(file), platform::link_status(file)}) {
+  for (const auto& [call, status] :
+       {std::pair{"path_status", platform::path_status(file)}, std::pair{"link_status", platform::link_status(file)}}) {
+    SCOPED_TRACE(call);
     ASSERT_TRUE(status) << describe(status);
     EXPECT_EQ(status->size, 5u);
     EXPECT_FALSE(status->directory);
     EXPECT_FALSE(status->link);
     EXPECT_EQ(status->attributes & platform::attribute_directory, 0u);
   }
-  for (auto status : {platform::path_status(dir), platform::link_status(dir)}) {
+  for (const auto& [call, status] :
+       {std::pair{"path_status", platform::path_status(dir)}, std::pair{"link_status", platform::link_status(dir)}}) {
+    SCOPED_TRACE(call);
     ASSERT_TRUE(status) << describe(status);
     EXPECT_TRUE(status->directory);
     EXPECT_FALSE(status->link);
@@ -177,6 +181,7 @@ TEST_F(FileSystem, StatusAndIsFileThroughLinks) {
   EXPECT_FALSE(followed->link);
 
   for (const auto& link : {to_file, to_dir, dangling}) {
+    SCOPED_TRACE(link);
     auto itself = platform::link_status(link);
     ASSERT_TRUE(itself) << link << ": " << describe(itself);
     EXPECT_TRUE(itself->link) << link;
