@@ -24,7 +24,7 @@ function(zarvo_add_setup target archive)
     # The manifest and a version resource whose version is the payload's own.
     add_custom_command(
       OUTPUT "${gen}/payload_version.h"
-      COMMAND Python3::Interpreter ${ZARVO_SOURCE_DIR}/tools/payload_version.py ${archive} ${gen}/payload_version.h
+      COMMAND ${Python3_EXECUTABLE} ${ZARVO_SOURCE_DIR}/tools/payload_version.py ${archive} ${gen}/payload_version.h
       DEPENDS "${archive}" ${ARG_DEPENDS} ${ZARVO_SOURCE_DIR}/tools/payload_version.py
       VERBATIM)
     file(WRITE "${gen}/resources.rc.in" "#include \"${ZARVO_SOURCE_DIR}/src/resources/zarvo-setup.rc\"\n")

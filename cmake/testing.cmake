@@ -39,6 +39,9 @@ add_library(zarvo_test_support STATIC
 zarvo_compile_options(zarvo_test_support)
 target_include_directories(zarvo_test_support PUBLIC ${ZARVO_SOURCE_DIR}/tests)
 target_link_libraries(zarvo_test_support PUBLIC zarvo_setup GTest::gtest PRIVATE ZLIB::ZLIB)
+# Whether this build replaces the global operator new (cmake/global-new.cmake); the tests of the
+# out-of-memory report need the replacement.
+target_compile_definitions(zarvo_test_support PUBLIC ZARVO_GLOBAL_NEW_REPLACED=$<BOOL:${ZARVO_REPLACE_GLOBAL_NEW}>)
 
 set(unit_sources
   archive_open_test.cpp
@@ -67,22 +70,24 @@ zarvo_add_gtest(unit_tests ${unit_sources})
 # Against the real system of the lane (Wine for windows).
 set(platform_sources
   child_test.cpp
+  console_fixture_runner.cpp
   console_test.cpp
   extract_test.cpp
   fatal_stop_test.cpp
   fs_test.cpp
+  global_new_test.cpp
   process_harness.cpp
   runtime_test.cpp
   work_directory_test.cpp)
 if(WIN32)
   list(APPEND platform_sources
-    windows/console_fixture_runner.cpp
+    windows/child_capture.cpp
     windows/fs_windows_test.cpp
     windows/native_test.cpp
     windows/process_harness.cpp)
 else()
   list(APPEND platform_sources
-    posix/console_fixture_runner.cpp
+    posix/child_capture.cpp
     posix/process_harness.cpp)
 endif()
 list(TRANSFORM platform_sources PREPEND ${ZARVO_SOURCE_DIR}/tests/platform/)

@@ -12,7 +12,7 @@ packages=(
   mingw-w64-x86-64-dev libz-mingw-w64-dev
   wine64 wine
   python3 libarchive-tools unzip zip p7zip-full hyperfine time bsdextrautils
-  clang-16 libclang-rt-16-dev osslsigncode openssl
+  clang-16 libclang-rt-16-dev libc++-16-dev libc++abi-16-dev osslsigncode openssl
 )
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

@@ -17,6 +17,8 @@ Wine, because Wine does not pass Unix TEMP, LOCALAPPDATA or PATH on). It checks 
 both output streams, the exit code, the work directory, and what the stand-ins recorded.
 
 Usage: e2e.py CASE --lane host|windows --setups KIND=PATH... --stand-ins DIR... [options]
+       e2e.py --list   (the case names, one a line, in the order of CASES; the build makes one
+                        CTest test of each)
 Exit status: 0 passed, 1 failed, 77 skipped (the case needs what the lane cannot do).
 ZARVO_E2E_KEEP=1 keeps the case folders; ZARVO_E2E_VERBOSE=1 prints every run's streams.
 """
@@ -495,8 +497,20 @@ def pairs(values):
     return dict(value.split("=", 1) for value in values)
 
 
+class ListCases(argparse.Action):
+    """--list: prints the case names and exits, before any other argument is asked for."""
+
+    def __init__(self, option_strings, dest, **kwargs):
+        super().__init__(option_strings, dest, nargs=0, default=argparse.SUPPRESS, **kwargs)
+
+    def __call__(self, parser, namespace, values, option_string=None):
+        sys.stdout.write("".join(f"{name}\n" for name in CASES))
+        parser.exit()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--list", action=ListCases, help="print the case names, one a line, and exit")
     parser.add_argument("case", choices=sorted(CASES))
     parser.add_argument("--lane", choices=["host", "windows"], required=True)
     parser.add_argument("--setups", nargs="+", required=True, help="KIND=PATH of each built setup")

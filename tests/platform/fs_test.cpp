@@ -129,12 +129,16 @@ TEST_F(FileSystem, StatusTellsFilesFromDirectories) {
   const std::string dir = at({"dir"});
   make_directory(dir);
 
-  for (auto status : {platform::path_status(file), platform::link_status(file)}) {
+  for (const auto& [call, status] :
+       {std::pair{"path_status", platform::path_status(file)}, std::pair{"link_status", platform::link_status(file)}}) {
+    SCOPED_TRACE(call);
     ASSERT_TRUE(status) << describe(status);
     EXPECT_EQ(status->size, 5u);
     EXPECT_EQ(status->kind, platform::FileKind::File);
   }
-  for (auto status : {platform::path_status(dir), platform::link_status(dir)}) {
+  for (const auto& [call, status] :
+       {std::pair{"path_status", platform::path_status(dir)}, std::pair{"link_status", platform::link_status(dir)}}) {
+    SCOPED_TRACE(call);
     ASSERT_TRUE(status) << describe(status);
     EXPECT_EQ(status->kind, platform::FileKind::Directory);
   }
@@ -172,6 +176,7 @@ TEST_F(FileSystem, StatusAndIsFileThroughLinks) {
   EXPECT_EQ(followed->kind, platform::FileKind::Directory);
 
   for (const auto& link : {to_file, to_dir, dangling}) {
+    SCOPED_TRACE(link);
     auto itself = platform::link_status(link);
     ASSERT_TRUE(itself) << link << ": " << describe(itself);
     EXPECT_EQ(itself->kind, platform::FileKind::Link) << link;

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/child_capture.hpp"
+
 namespace platform_test {
 
 // Sets a variable of this process's environment, or removes it when `value` is none.
@@ -29,12 +31,8 @@ class ScopedVariable {
 // The process id as the system reports it, from a source other than the platform layer.
 std::uint32_t process_id_from_system();
 
-struct ChildResult {
-  bool exited = false;         // ended by an exit (on POSIX: not by a signal)
-  std::uint32_t status = 0;    // the exit code, or on POSIX the signal number
-  std::string out;
-  std::string err;
-};
+// exited, status (the exit code, or on POSIX the signal number), out and err.
+using ChildResult = ChildCapture;
 
 // Runs this program with ZARVO_PLATFORM_FIXTURE=<scenario> and the extra variables, standard
 // input empty, and standard output and error captured.

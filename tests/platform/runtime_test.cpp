@@ -86,6 +86,7 @@ TEST(SleepFor, AZeroSleepReturnsAndAShortSleepLastsAtLeastItsLength) {
 
   for (const auto& [seconds, nanoseconds] : {std::pair<std::uint64_t, std::uint32_t>{0, 30'000'000},
                                              {0, 1'500'000}}) {
+    SCOPED_TRACE(std::to_string(seconds) + " s " + std::to_string(nanoseconds) + " ns");
     const auto start = Clock::now();
     platform::sleep_for(seconds, nanoseconds);
     EXPECT_GE(Clock::now() - start, std::chrono::seconds(seconds) + std::chrono::nanoseconds(nanoseconds));

@@ -27,14 +27,16 @@ TEST(OpenArchive, SoundArchivesOpen) {
   aes_encrypted.extra = test_support::aes_field();
   ZipEntry nul_name{.name = std::string("a\0b", 3), .data = "x"};
   ZipEntry bzip2{.name = "b", .data = "x", .method = 12};
-  for (const Zip& zip : {
-           build_zip(entries()),
-           build_zip(entries(), {.comment = "comment"}),
-           build_zip(entries(), {.after_end = "trailing bytes after the end record"}),
-           build_zip(entries(), {.zip64 = true}),
-           build_zip({}),
-           build_zip({aes_encrypted, nul_name, bzip2}),
-       }) {
+  const std::pair<std::string_view, Zip> cases[] = {
+      {"plain", build_zip(entries())},
+      {"with a comment", build_zip(entries(), {.comment = "comment"})},
+      {"with bytes after the end record", build_zip(entries(), {.after_end = "trailing bytes after the end record"})},
+      {"ZIP64", build_zip(entries(), {.zip64 = true})},
+      {"no entries", build_zip({})},
+      {"AES, a NUL in a name, bzip2", build_zip({aes_encrypted, nul_name, bzip2})},
+  };
+  for (const auto& [name, zip] : cases) {
+    SCOPED_TRACE(name);
     EXPECT_EQ(open_failure(zip), "opened");
   }
 }
@@ -54,18 +56,20 @@ TEST(OpenArchive, NoUsableEndRecordAndDamagedDirectoriesAreOneFailure) {
   Zip directory_into_end = good;  // a directory that runs into the end record
   put32(directory_into_end.bytes, good.end_offset + 12, static_cast<std::uint32_t>(good.end_offset));
   ZipEntry bad_extra{.name = "x", .data = "x", .extra = std::string("\x01\x02\x40\x00", 4)};  // runs past its block
-  for (const Zip& zip : {
-           Zip{.bytes = "MZ this is a program, not an archive, and it is long enough to search"},
-           Zip{.bytes = ""},
-           broken_directory,
-           broken_local,
-           local_in_directory,
-           directory_into_end,
-           build_zip({bad_extra}),
-           Zip{.bytes = good.bytes.substr(0, good.bytes.size() - 3)},
-           Zip{.bytes = good.bytes.substr(10)},
-           build_zip(entries(), {.entries_on_disk = 5, .entries_total = 5}),
-       }) {
+  const std::pair<std::string_view, Zip> cases[] = {
+      {"a program", Zip{.bytes = "MZ this is a program, not an archive, and it is long enough to search"}},
+      {"no bytes", Zip{.bytes = ""}},
+      {"a damaged directory", broken_directory},
+      {"a damaged local header", broken_local},
+      {"a local header offset into the directory", local_in_directory},
+      {"a directory running into the end record", directory_into_end},
+      {"an extra field past its block", build_zip({bad_extra})},
+      {"the last 3 bytes cut", Zip{.bytes = good.bytes.substr(0, good.bytes.size() - 3)}},
+      {"the first 10 bytes cut", Zip{.bytes = good.bytes.substr(10)}},
+      {"more entries declared than listed", build_zip(entries(), {.entries_on_disk = 5, .entries_total = 5})},
+  };
+  for (const auto& [name, zip] : cases) {
+    SCOPED_TRACE(name);
     EXPECT_EQ(open_failure(zip), "invalid Zip archive: Could not find EOCD");
   }
 }
@@ -165,15 +169,18 @@ TEST(OpenArchive, ALocalHeaderThatDisagreesWithItsRecordIsDamage) {
     change(e);
     return build_zip({e});
   };
-  for (const Zip& zip : {
-           with([](ZipEntry& e) { e.local_name = "install.ps2"; }),
-           with([](ZipEntry& e) { e.local_method = 8; }),
-           with([](ZipEntry& e) { e.local_flags = 1 << 11; }),
-           with([](ZipEntry& e) { e.local_crc32 = 7; }),
-           with([](ZipEntry& e) { e.local_compressed_size = 3; }),
-           with([](ZipEntry& e) { e.local_uncompressed_size = 3; }),
-           with([](ZipEntry& e) { e.flags = 1 << 3, e.local_crc32 = 7; }),  // neither zero nor equal
-       }) {
+  const std::pair<std::string_view, Zip> cases[] = {
+      {"name", with([](ZipEntry& e) { e.local_name = "install.ps2"; })},
+      {"method", with([](ZipEntry& e) { e.local_method = 8; })},
+      {"flags", with([](ZipEntry& e) { e.local_flags = 1 << 11; })},
+      {"CRC-32", with([](ZipEntry& e) { e.local_crc32 = 7; })},
+      {"compressed size", with([](ZipEntry& e) { e.local_compressed_size = 3; })},
+      {"uncompressed size", with([](ZipEntry& e) { e.local_uncompressed_size = 3; })},
+      // neither zero nor equal
+      {"CRC-32 with a data descriptor", with([](ZipEntry& e) { e.flags = 1 << 3, e.local_crc32 = 7; })},
+  };
+  for (const auto& [field, zip] : cases) {
+    SCOPED_TRACE(field);
     EXPECT_EQ(open_failure(zip), "invalid Zip archive: Could not find EOCD");
   }
   // With a data descriptor after the data the local header may leave its CRC-32 and sizes at zero.

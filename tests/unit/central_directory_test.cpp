@@ -53,12 +53,14 @@ TEST(CentralDirectory, NameBytesComeUnchangedNulIncluded) {
 }
 
 TEST(CentralDirectory, EndRecordIsFoundPastCommentsTrailingBytesAndStraySignatures) {
-  for (const ZipLayout& layout : {
-           ZipLayout{.comment = "an archive comment"},
-           ZipLayout{.after_end = std::string(1000, '\x07')},
-           // A stray end signature in the trailing bytes leads nowhere and is passed over.
-           ZipLayout{.after_end = std::string("PK\x05\x06", 4) + std::string(30, '\xEE')},
-       }) {
+  const std::pair<std::string_view, ZipLayout> cases[] = {
+      {"a comment", ZipLayout{.comment = "an archive comment"}},
+      {"trailing bytes", ZipLayout{.after_end = std::string(1000, '\x07')}},
+      // A stray end signature in the trailing bytes leads nowhere and is passed over.
+      {"a stray end signature", ZipLayout{.after_end = std::string("PK\x05\x06", 4) + std::string(30, '\xEE')}},
+  };
+  for (const auto& [name, layout] : cases) {
+    SCOPED_TRACE(name);
     const auto directory = read_central_directory(build_zip(two_entries(), layout).span());
     ASSERT_TRUE(directory.has_value());
     EXPECT_EQ(directory->records.size(), 2u);

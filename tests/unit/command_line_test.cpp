@@ -374,6 +374,7 @@ TEST(BuildCommandLine, RefusesANulInAnyArgumentOrTheProgram) {
   EXPECT_EQ(process::build_command_line<char16_t>(std::string("pro\0g", 5), {}), nul_in_data);
   // A program given as a path is handed to the system as such.
   for (const std::string& program : {std::string("C:\\a\0b.exe", 10), std::string("a/b\0", 4)}) {
+    SCOPED_TRACE(::testing::PrintToString(program));
     EXPECT_EQ(process::build_command_line<char16_t>(program, {}),
               std::unexpected(PlatformError::message(ErrorKind::InvalidInput, "strings passed to WinAPI cannot contain NULs")));
   }

@@ -58,6 +58,7 @@ TEST(LineBuffer, PiecesOfOneLineLeaveInOneWriteWhenTheLineEnds) {
   LineBuffer buffer;
   ScriptedWriter raw;
   for (std::string_view piece : {"Payload: ", "1234", " bytes \xE2\x80\x94 ok\nnext"}) {
+    SCOPED_TRACE(::testing::PrintToString(piece));
     ASSERT_TRUE(buffer.write(piece, raw));
   }
   EXPECT_EQ(raw.calls, Calls{"Payload: 1234 bytes \xE2\x80\x94 ok\n"});

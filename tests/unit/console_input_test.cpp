@@ -94,6 +94,7 @@ TEST(ConsoleUtf16Reader, UnpairedSurrogatesFailTheRead) {
   ScriptedConsoleInput console;
   std::string out(90, '\0');
   for (std::u16string units : {u"a\xDC00" u"b", u"\xD83D" u"b"}) {
+    SCOPED_TRACE(::testing::PrintToString(units));
     console.script = {units};
     EXPECT_EQ(reader.read(out, console), Result<std::size_t>(std::unexpected(unpaired)));
   }

@@ -162,6 +162,7 @@ TEST(DirectoryWalk, ALevelMadeMeanwhileByAnotherProcessCounts) {
 TEST(DirectoryWalk, RootsAndTheEmptyPathNeedNoCall) {
   FakeSystem system;
   for (const char* path : {"", "C:\\", "C:", "\\\\server\\share\\", "\\"}) {
+    SCOPED_TRACE(::testing::PrintToString(std::string(path)));
     EXPECT_TRUE(platform::create_directory_walk(path, system.walk())) << path;
   }
   EXPECT_TRUE(system.asked.empty());

@@ -61,6 +61,7 @@ TEST(Entry, LinkIsOfDirectoryKindForADirectoryEntryOfThatNameOrAnExistingDirecto
   asked.clear();
   for (const char* remote : {"\\\\server\\share\\dir", "//server/share/dir", "\\\\?\\UNC\\server\\share",
                              "\\\\.\\PhysicalDrive0", "\\??\\UNC\\server\\share", "\\/server\\share"}) {
+    SCOPED_TRACE(remote);
     EXPECT_FALSE(payload::link_is_directory(remote, entries, existing)) << remote;
   }
   EXPECT_EQ(asked, std::vector<std::string>{});

@@ -116,6 +116,7 @@ TEST(SetupRun, ArchiveFailuresKeepTheWorkDirectory) {
   };
   for (const auto& c : {Case{true, "embedded payload is not a readable zip: invalid Zip archive: Could not find EOCD"},
                         Case{false, "extracting payload: i/o error: Invalid checksum"}}) {
+    SCOPED_TRACE(c.open_fails ? "the archive does not open" : "an entry fails to extract");
     ScriptedSteps steps;
     if (c.open_fails) {
       steps.open_result = std::unexpected(ArchiveError::invalid("Could not find EOCD"));
@@ -153,6 +154,7 @@ TEST(SetupRun, InstallerExitCodesAreShownSigned) {
   const std::pair<std::uint32_t, std::string> cases[] = {
       {1u, "1"}, {4294967295u, "-1"}, {2147483648u, "-2147483648"}, {2147483647u, "2147483647"}};
   for (const auto& [code, shown] : cases) {
+    SCOPED_TRACE(code);
     ScriptedSteps steps;
     steps.installer_result = code;
     EXPECT_EQ(setup::run(steps, 83213052), 1u);

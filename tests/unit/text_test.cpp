@@ -29,6 +29,7 @@ TEST(Text, DisplayShowsEachUnpairedSurrogateAsOneReplacementCharacter) {
 
 TEST(Text, ANulIsRefusedWithTheFixedMessage) {
   for (const std::string& text : {"a\0b"s, "\0"s, "end\0"s}) {
+    SCOPED_TRACE(::testing::PrintToString(text));
     const auto converted = platform::to_utf16(text);
     ASSERT_FALSE(converted.has_value());
     EXPECT_EQ(converted.error().kind(), platform::ErrorKind::InvalidInput);

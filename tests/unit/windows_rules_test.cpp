@@ -197,6 +197,7 @@ TEST(WindowsNativeForm, ShortAbsoluteVerbatimAndEmptyPathsPassUnchangedWithoutAQ
       u"\\??\\C:\\" + long_tail,
   };
   for (const std::u16string& path : cases) {
+    SCOPED_TRACE(::testing::PrintToString(path));
     FakeFullPath fake;
     const auto native = wp::native_form<char16_t>(path, fake.query());
     ASSERT_TRUE(native.has_value());
@@ -227,6 +228,7 @@ TEST(WindowsNativeForm, LongOrRelativePathsAreMadeAbsoluteAndGivenTheVerbatimPre
       {u"x", u"odd", u"odd"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.path));
     FakeFullPath fake;
     fake.answer = c.full;
     const auto native = wp::native_form<char16_t>(c.path, fake.query());
