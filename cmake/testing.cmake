@@ -67,8 +67,9 @@ endif()
 list(TRANSFORM unit_sources PREPEND ${ZARVO_SOURCE_DIR}/tests/unit/)
 zarvo_add_gtest(unit_tests ${unit_sources})
 
-# Against the real system of the lane (Wine for windows).
-set(platform_sources
+# Against the real system of the lane (Wine for windows): the platform backends, and the payload,
+# process and setup code on them.
+set(system_sources
   child_test.cpp
   console_fixture_runner.cpp
   console_test.cpp
@@ -80,20 +81,20 @@ set(platform_sources
   runtime_test.cpp
   work_directory_test.cpp)
 if(WIN32)
-  list(APPEND platform_sources
+  list(APPEND system_sources
     windows/child_capture.cpp
     windows/fs_windows_test.cpp
     windows/native_test.cpp
     windows/process_harness.cpp)
 else()
-  list(APPEND platform_sources
+  list(APPEND system_sources
     posix/child_capture.cpp
     posix/process_harness.cpp)
 endif()
-list(TRANSFORM platform_sources PREPEND ${ZARVO_SOURCE_DIR}/tests/platform/)
-zarvo_add_gtest(platform_tests ${platform_sources})
+list(TRANSFORM system_sources PREPEND ${ZARVO_SOURCE_DIR}/tests/system/)
+zarvo_add_gtest(system_tests ${system_sources})
 if(WIN32)
-  target_link_libraries(platform_tests PRIVATE shell32)
+  target_link_libraries(system_tests PRIVATE shell32)
 endif()
 
 foreach(dir fixtures console e2e release payload race layers)

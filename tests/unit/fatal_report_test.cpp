@@ -19,7 +19,7 @@ TEST(FatalReport, SourceFilesAreShownFromTheirSourceFolderOn) {
       {"C:\\work\\zarvo\\src\\setup\\run.cpp", "src\\setup\\run.cpp"},
       {"src/setup/run.cpp", "src/setup/run.cpp"},
       {"/usr/src/checkout/src/setup/run.cpp", "src/setup/run.cpp"},
-      {"/work/zarvo/tests/platform/fatal_stop_test.cpp", "tests/platform/fatal_stop_test.cpp"},
+      {"/work/zarvo/tests/system/fatal_stop_test.cpp", "tests/system/fatal_stop_test.cpp"},
       {"/work/mysrc/main.cpp", "/work/mysrc/main.cpp"},
       {"main.cpp", "main.cpp"},
   };

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/fs.hpp"
-#include "platform/fs_fixture.hpp"
+#include "system/fs_fixture.hpp"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "platform/console/console.hpp"
 #include "platform/error.hpp"
 #include "platform/fatal.hpp"
-#include "platform/process_harness.hpp"
+#include "system/process_harness.hpp"
 #include "platform/runtime.hpp"
 
 #ifdef _WIN32
@@ -27,7 +27,7 @@ constexpr std::string_view hint = "note: run with `ZARVO_BACKTRACE=1` environmen
 constexpr std::source_location stop_site = std::source_location::current();
 
 std::string stop_site_text() {
-  return "tests/platform/fatal_stop_test.cpp:" + std::to_string(stop_site.line()) + ":" +
+  return "tests/system/fatal_stop_test.cpp:" + std::to_string(stop_site.line()) + ":" +
          std::to_string(stop_site.column());
 }
 

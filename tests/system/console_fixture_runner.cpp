@@ -1,7 +1,7 @@
 // The console fixture program started through the child launcher of the backend.
-#include "platform/console_fixture_runner.hpp"
+#include "system/console_fixture_runner.hpp"
 
-#include "platform/child_capture.hpp"
+#include "system/child_capture.hpp"
 
 namespace console_test {
 

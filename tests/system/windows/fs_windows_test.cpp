@@ -10,7 +10,7 @@
 
 #include "payload/archive.hpp"
 #include "platform/fs.hpp"
-#include "platform/fs_fixture.hpp"
+#include "system/fs_fixture.hpp"
 #include "platform/text.hpp"
 #include "support/zip_builder.hpp"
 

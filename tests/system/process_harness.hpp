@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/child_capture.hpp"
+#include "system/child_capture.hpp"
 
 namespace platform_test {
 

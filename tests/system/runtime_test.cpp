@@ -6,7 +6,7 @@
 #include <chrono>
 
 #include "platform/path.hpp"
-#include "platform/process_harness.hpp"
+#include "system/process_harness.hpp"
 
 namespace {
 

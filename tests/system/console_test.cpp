@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/console_fixture_runner.hpp"
+#include "system/console_fixture_runner.hpp"
 #include "platform/error.hpp"
 #include "platform/fatal.hpp"
 

@@ -1,5 +1,5 @@
 // The process harness on Windows: SetEnvironmentVariableW, and the process id from the system.
-#include "platform/process_harness.hpp"
+#include "system/process_harness.hpp"
 
 #include "platform/windows/native.hpp"
 

@@ -1,5 +1,5 @@
 // The process harness on POSIX: setenv, and the process id from /proc/self.
-#include "platform/process_harness.hpp"
+#include "system/process_harness.hpp"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "platform/process_harness.hpp"
+#include "system/process_harness.hpp"
 
 #include "platform/runtime.hpp"
 

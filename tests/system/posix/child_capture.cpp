@@ -1,6 +1,6 @@
 // The child launcher on POSIX: posix_spawn with file actions for the standard streams, an
 // environment of its own, output into files in a fresh folder.
-#include "platform/child_capture.hpp"
+#include "system/child_capture.hpp"
 
 #include <fcntl.h>
 #include <spawn.h>

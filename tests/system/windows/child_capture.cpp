@@ -1,7 +1,7 @@
 // The child launcher on Windows: CreateProcessW with inheritable handles for the standard streams,
 // this process's environment changed for the time of the start, output into files in a fresh
 // folder.
-#include "platform/child_capture.hpp"
+#include "system/child_capture.hpp"
 
 #include <windows.h>
 

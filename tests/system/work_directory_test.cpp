@@ -3,7 +3,7 @@
 #include <string>
 
 #include "payload/archive.hpp"
-#include "platform/fs_fixture.hpp"
+#include "system/fs_fixture.hpp"
 #include "setup/work_directory.hpp"
 #include "support/zip_builder.hpp"
 
