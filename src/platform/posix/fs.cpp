@@ -18,7 +18,11 @@ namespace {
 
 PlatformError last_error() { return PlatformError::os(static_cast<std::uint32_t>(errno)); }
 
-FileStatus status_of(const struct stat& st) {
+Result<FileStatus> status(std::string_view path, bool follow) {
+  auto checked = posix::c_path(path);
+  if (!checked) return std::unexpected(checked.error());
+  struct stat st {};
+  if ((follow ? ::stat(checked->c_str(), &st) : ::lstat(checked->c_str(), &st)) != 0) return std::unexpected(last_error());
   const FileKind kind = S_ISLNK(st.st_mode) ? FileKind::Link : S_ISDIR(st.st_mode) ? FileKind::Directory : FileKind::File;
   return FileStatus{kind, static_cast<std::uint64_t>(st.st_size)};
 }
@@ -32,21 +36,8 @@ Result<void> create_directory(std::string_view path) {
   return std::unexpected(last_error());
 }
 
-Result<FileStatus> path_status(std::string_view path) {
-  auto checked = posix::c_path(path);
-  if (!checked) return std::unexpected(checked.error());
-  struct stat st {};
-  if (::stat(checked->c_str(), &st) != 0) return std::unexpected(last_error());
-  return status_of(st);
-}
-
-Result<FileStatus> link_status(std::string_view path) {
-  auto checked = posix::c_path(path);
-  if (!checked) return std::unexpected(checked.error());
-  struct stat st {};
-  if (::lstat(checked->c_str(), &st) != 0) return std::unexpected(last_error());
-  return status_of(st);
-}
+Result<FileStatus> path_status(std::string_view path) { return status(path, true); }
+Result<FileStatus> link_status(std::string_view path) { return status(path, false); }
 
 // ---- listings ----------------------------------------------------------------------------------
 
