@@ -3,7 +3,8 @@
 # counters, unoptimised), runs each lane's whole test suite (end-to-end runs of the built setup
 # included; not the reproducibility check, which builds release images of its own), and prints
 # line and branch coverage per layer and backend for each lane and for both lanes together.
-# Writes build/coverage/: <lane>.json (gcovr tracefiles), <name>-summary.json, index.html.
+# Writes build/coverage/: <lane>.json (gcovr tracefiles), both.json, <name>-summary.json, the test
+# logs and index.html (with a page per file).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export LANG=C.UTF-8
@@ -26,7 +27,8 @@ for lane in host windows; do
   cmake --build --preset "$preset"
   # Counters of an earlier run would add to this one's.
   find "build/$preset" -name '*.gcda' -delete
-  ctest --preset "$preset" | tail -n 3
+  ctest --preset "$preset" >"$out/$lane-ctest.log" 2>&1 || { tail -n 40 "$out/$lane-ctest.log"; exit 1; }
+  grep -E '^[0-9]+% tests passed' "$out/$lane-ctest.log"
   gcov=gcov
   if [ "$lane" = windows ]; then
     gcov=x86_64-w64-mingw32-gcov
@@ -43,11 +45,11 @@ for lane in host windows; do
   gcovr --root . --add-tracefile "$out/$lane.json" --json-summary "$out/$lane-summary.json"
 done
 
-gcovr --root . --add-tracefile "$out/host.json" --add-tracefile "$out/windows.json" \
-  --json-summary "$out/both-summary.json" \
+python3 scripts/coverage_report.py union "$out/both.json" host="$out/host.json" windows="$out/windows.json"
+gcovr --root . --add-tracefile "$out/both.json" --json-summary "$out/both-summary.json" \
   --html-details "$out/index.html" --html-title "zarvo-setup: src/ in both lanes"
 echo
-python3 scripts/coverage_table.py host="$out/host-summary.json" windows="$out/windows-summary.json" \
+python3 scripts/coverage_report.py table host="$out/host-summary.json" windows="$out/windows-summary.json" \
   "both lanes=$out/both-summary.json"
 echo
 echo "report: $out/index.html"
