@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <random>
@@ -137,6 +138,51 @@ TEST_F(Race, FolderSwappedForALinkDuringTheTreeRemovalIsNotFollowed) {
                                    {root_.filename().string() + "/moved/deeper/f.txt", "f"},
                                    {root_.filename().string() + "/outside", "<dir>"},
                                    {root_.filename().string() + "/outside/keep.txt", "untouched"}}));
+}
+
+// The racer adds a file to the tree after the removal has listed the tree's top: the top is not
+// empty when its turn comes, so the removal lists it again and takes the newcomer too.
+TEST_F(Race, AnEntryCreatedDuringTheTreeRemovalIsRemovedByAnotherPass) {
+  const fs::path tree = root_ / "tree";
+  fs::create_directories(tree / "sub");
+  std::ofstream(tree / "sub" / "f.txt") << "f";
+  race::arm("sub", race::When::After, [&] { std::ofstream(tree / "late.txt") << "late"; });
+
+  const auto removed = platform::remove_directory_all(tree.string());
+
+  ASSERT_TRUE(race::disarm()) << "the racer never moved: the removal reached sub through no watched call";
+  ASSERT_TRUE(removed.has_value()) << platform::error_text(removed.error());
+  EXPECT_EQ(snapshot(root_), (Tree{{root_.filename().string(), "<dir>"},
+                                   {root_.filename().string() + "/outside", "<dir>"},
+                                   {root_.filename().string() + "/outside/keep.txt", "untouched"}}));
+}
+
+// The racer changes dest/sub after the removal listed it as a folder and before it opens it: gone
+// altogether, or a file now. The removal takes what is there and ends without an error.
+TEST_F(Race, AFolderGoneOrMadeAFileBeforeTheRemovalOpensItIsTakenAsItIsNow) {
+  const std::pair<std::string, std::function<void(const fs::path&)>> moves[] = {
+      {"gone", [](const fs::path& sub) { fs::remove_all(sub); }},
+      {"a file", [](const fs::path& sub) {
+         fs::remove_all(sub);
+         std::ofstream(sub) << "now a file";
+       }},
+  };
+  for (const auto& [what, move] : moves) {
+    SCOPED_TRACE(what);
+    const fs::path tree = root_ / "tree";
+    fs::create_directories(tree / "sub");
+    std::ofstream(tree / "sub" / "f.txt") << "f";
+    std::ofstream(tree / "top.txt") << "t";
+    race::arm("sub", race::When::Before, [&, move = move] { move(tree / "sub"); });
+
+    const auto removed = platform::remove_directory_all(tree.string());
+
+    ASSERT_TRUE(race::disarm()) << "the racer never moved: the removal reached sub through no watched call";
+    ASSERT_TRUE(removed.has_value()) << platform::error_text(removed.error());
+    EXPECT_EQ(snapshot(root_), (Tree{{root_.filename().string(), "<dir>"},
+                                     {root_.filename().string() + "/outside", "<dir>"},
+                                     {root_.filename().string() + "/outside/keep.txt", "untouched"}}));
+  }
 }
 
 }  // namespace
