@@ -120,6 +120,16 @@ std::vector<std::pair<std::string_view, std::optional<std::string_view>>> parent
     // Verbatim paths are literal: "." is a name and "/" is no separator.
     {R"(\\?\C:\a\.)", R"(\\?\C:\a)"},
     {R"(\\?\C:\a/b)", R"(\\?\C:\)"},
+    // Prefixes cut short are prefixes still; a verbatim name other than a drive is one too.
+    {R"(\\?\UNC\server)", std::nullopt},
+    {R"(\\?\C:)", std::nullopt},
+    {R"(\\.\)", std::nullopt},
+    {R"(\\?\C:x\y)", R"(\\?\C:x\)"},
+    // No device without the separator after the dot: a share named so.
+    {R"(\\.x\y\z)", R"(\\.x\y\)"},
+    // Without a server or a share there is no UNC prefix: a root and names.
+    {R"(\\server)", R"(\)"},
+    {R"(\\server\\share)", R"(\\server)"},
   };
 }
 
@@ -190,6 +200,13 @@ std::vector<BelowCase> below_cases() {
     {R"(C:\Temp\w)", R"(C:\Temp\w\com7)", false},
     {R"(C:\Temp\w)", R"(C:\Temp\w\com0)", false},
     {R"(C:\Temp\w)", "C:\\Temp\\w\\LPT\xC2\xB3.log", false},
+    {R"(C:\Temp\w)", "C:\\Temp\\w\\COM\xC2\xB9", false},
+    {R"(C:\Temp\w)", "C:\\Temp\\w\\lpt\xC2\xB2.txt", false},
+    {R"(C:\Temp\w)", R"(C:\Temp\w\COM!)", true},
+    {R"(C:\Temp\w)", R"(C:\Temp\w\COM)", true},
+    {R"(C:\Temp\w)", R"(C:\Temp\w\con .txt)", false},
+    {R"(C:\Temp\w)", R"(C:\Temp\w\AUX  )", false},
+    {R"(C:\Temp\w)", R"(C:\Temp\w\nul.tar.gz)", false},
     {R"(C:\Temp\w)", R"(C:\Temp\w\com10)", true},
     {R"(C:\Temp\w)", R"(C:\Temp\w\console)", true},
     {R"(C:\Temp\w)", R"(C:\Temp\w\x.)", false},
