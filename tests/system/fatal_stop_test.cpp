@@ -178,6 +178,27 @@ TEST(FatalStop, ABacktraceReplacesTheHintWhenAskedFor) {
   EXPECT_EQ(child.status, 101u);
 }
 
+// ZARVO_BACKTRACE asks for a backtrace unless it is empty or exactly "0"; the Windows backend reads
+// it into a small buffer without allocating, so a long or non-ASCII value must still count.
+TEST(FatalStop, EveryBacktraceValueButEmptyAndZeroAsksForTheBacktrace) {
+  const auto report = [](const std::string& out) {
+    const auto [thread, rest] = split_thread_line(out);
+    return "\nthread 'main' (" + thread + ") panicked at " + stop_site_text() + ":\nthe check failed\n";
+  };
+  for (const char* value : {"", "0"}) {
+    SCOPED_TRACE(std::string("ZARVO_BACKTRACE=") + value);
+    const auto child = platform_test::run_fixture("stop", {{"ZARVO_BACKTRACE", value}});
+    EXPECT_EQ(child.err, report(child.out) + std::string(hint));
+    EXPECT_EQ(child.status, 101u);
+  }
+  for (const std::string& value : {std::string("full"), std::string("\xC3\xA9"), std::string(40, '0')}) {
+    SCOPED_TRACE("ZARVO_BACKTRACE=" + value);
+    const auto child = platform_test::run_fixture("stop", {{"ZARVO_BACKTRACE", value}});
+    EXPECT_TRUE(child.err.starts_with(report(child.out) + "stack backtrace:\n  0: 0x")) << child.err;
+    EXPECT_EQ(child.status, 101u);
+  }
+}
+
 TEST(FatalStop, RunningOutOfMemoryReportsTheSizeAndAborts) {
 #if !ZARVO_GLOBAL_NEW_REPLACED
   GTEST_SKIP() << "this build keeps the C++ runtime's operator new (ZARVO_REPLACE_GLOBAL_NEW=OFF), "
