@@ -3,8 +3,8 @@
 # counters, unoptimised), runs each lane's whole test suite (end-to-end runs of the built setup
 # included; not the reproducibility check, which builds release images of its own), and prints
 # line and branch coverage per layer and backend for each lane and for both lanes together.
-# Writes build/coverage/: <lane>.json (gcovr tracefiles), both.json, <name>-summary.json, the test
-# logs and index.html (with a page per file).
+# Writes build/coverage/: the gcovr tracefiles (<lane>.json, both.json, and *-counted.json as
+# counted), <name>-summary.json, each lane's test log and index.html (with a page per file).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export LANG=C.UTF-8
@@ -16,9 +16,10 @@ unset GCOV_PREFIX GCOV_PREFIX_STRIP
 out=build/coverage
 rm -rf "$out"
 mkdir -p "$out"
-# Branches that only an exception thrown by a called function takes, and those the compiler adds
-# on lines with no code of their own, are not counted.
-filters=(--root . --filter 'src/' --exclude-throw-branches --exclude-unreachable-branches)
+# Branches the compiler adds on lines with no code of their own are not counted, nor (dropped
+# after merging, coverage_report.py drop-throw) those only an exception thrown by a called
+# function takes.
+filters=(--root . --filter 'src/' --exclude-unreachable-branches)
 
 for lane in host windows; do
   preset=$lane-coverage
@@ -42,11 +43,16 @@ for lane in host windows; do
   # to the Linux root and leads to every other build's counters.
   gcovr "${filters[@]}" --exclude-directories '.*/wineprefix$' --gcov-executable "$gcov" -j 2 \
     --json "$out/$lane.json" "build/$preset"
-  gcovr --root . --add-tracefile "$out/$lane.json" --json-summary "$out/$lane-summary.json"
 done
 
-python3 scripts/coverage_report.py union "$out/both.json" host="$out/host.json" windows="$out/windows.json"
-gcovr --root . --add-tracefile "$out/both.json" --json-summary "$out/both-summary.json" \
+# Both lanes in one tracefile, merged by gcovr; then each report without exception branches.
+python3 scripts/coverage_report.py union "$out/lanes.json" host="$out/host.json" windows="$out/windows.json"
+gcovr --root . --add-tracefile "$out/lanes.json" --json "$out/both.json"
+for name in host windows both; do
+  python3 scripts/coverage_report.py drop-throw "$out/$name.json" "$out/$name-counted.json"
+  gcovr --root . --add-tracefile "$out/$name-counted.json" --json-summary "$out/$name-summary.json"
+done
+gcovr --root . --add-tracefile "$out/both-counted.json" \
   --html-details "$out/index.html" --html-title "zarvo-setup: src/ in both lanes"
 echo
 python3 scripts/coverage_report.py table host="$out/host-summary.json" windows="$out/windows-summary.json" \

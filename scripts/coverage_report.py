@@ -5,6 +5,12 @@
       One gcovr tracefile holding the lanes' tracefiles, for `gcovr --add-tracefile` to merge. A
       function that two lanes define at different lines of one file (each lane's own definition
       in a shared header) is named with its lane, since gcovr merges functions by name alone.
+  coverage_report.py drop-throw IN.json OUT.json
+      The tracefile without the branches only an exception thrown by a called function takes.
+      gcovr's own --exclude-throw-branches drops them while it reads each object, before merging:
+      gcov marks such a branch only where its code ran, so in a copy of the same line that did not
+      run (an inline or template function in another object) the branch of the same number stays,
+      unmarked and never taken. Merged first, the mark of any copy holds for all.
   coverage_report.py table NAME=SUMMARY.json...
       Line and branch coverage of src/ per layer and backend, one column pair per gcovr
       --json-summary file. A row with no file in a report (a backend the lane does not build)
@@ -63,6 +69,16 @@ def union(output, arguments):
         json.dump({"gcovr/format_version": lanes[0][1]["gcovr/format_version"], "files": files}, f)
 
 
+def drop_throw(source, output):
+    with open(source, encoding="utf-8") as f:
+        tracefile = json.load(f)
+    for entry in tracefile["files"]:
+        for line in entry["lines"]:
+            line["branches"] = [branch for branch in line["branches"] if not branch["throw"]]
+    with open(output, "w", encoding="utf-8") as f:
+        json.dump(tracefile, f)
+
+
 def table(arguments):
     reports = []
     for argument in arguments:
@@ -90,6 +106,8 @@ def table(arguments):
 def main():
     if len(sys.argv) >= 4 and sys.argv[1] == "union":
         union(sys.argv[2], sys.argv[3:])
+    elif len(sys.argv) == 4 and sys.argv[1] == "drop-throw":
+        drop_throw(sys.argv[2], sys.argv[3])
     elif len(sys.argv) >= 3 and sys.argv[1] == "table":
         table(sys.argv[2:])
     else:
