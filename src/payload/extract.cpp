@@ -27,7 +27,7 @@ ArchiveError refuse_link(const std::string& path) {
   const auto target = platform::read_link(path);
   if (!target) return io(target.error());
   return simplified_components(*target) ? ArchiveError::invalid("Invalid base path")
-                                  : ArchiveError::invalid("Invalid symlink target path");
+                                        : ArchiveError::invalid("Invalid symlink target path");
 }
 
 // Walks the components from the base, creating missing folders on the way (not the last

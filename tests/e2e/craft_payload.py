@@ -63,16 +63,16 @@ def end_record(count, size, offset):
     return struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, count, count, size, offset, 0)
 
 
-def entries(out, specs):
+def entries(out, pairs):
     """Stored entries in the given order, then the directory and the end record."""
     body, directory = b"", b""
-    for spec in specs:
-        name, text = spec.split("=", 1)
+    for pair in pairs:
+        name, text = pair.split("=", 1)
         raw, data = name.encode("utf-8"), text.encode("utf-8")
         directory += central_record(raw, data, len(body))
         body += local_header(raw, data)
     with open(out, "wb") as f:
-        f.write(body + directory + end_record(len(specs), len(directory), len(body)))
+        f.write(body + directory + end_record(len(pairs), len(directory), len(body)))
 
 
 def forge_crc(data, target):

@@ -29,9 +29,9 @@ def read(path):
 
 
 def usage():
-    spec = importlib.util.spec_from_file_location("pack_payload", PACKER)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("pack_payload", PACKER)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module.__doc__
 
 
