@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdint>
 #include <string>
 
 #include "platform/console/console.hpp"
@@ -82,6 +83,14 @@ std::uint32_t scenario_body() {
     return 0;
   }
 #endif
+  if (scenario == "fault") {
+#ifdef _WIN32
+    ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+#endif
+    print_thread_id();
+    *reinterpret_cast<volatile int*>(std::uintptr_t{16}) = 1;  // far from any stack
+    return 0;
+  }
   if (scenario == "overflow") {
 #ifdef _WIN32
     // No crash dialog or debugger: the process is to end with the overflow status.
@@ -214,6 +223,24 @@ TEST(FatalStop, RunningOutOfMemoryReportsTheSizeAndAborts) {
 #else
   EXPECT_FALSE(child.exited);
   EXPECT_EQ(child.status, static_cast<std::uint32_t>(SIGABRT));
+#endif
+}
+
+// The stack-overflow watch sees every fault; one elsewhere gets no report and ends the process as
+// the system ends it.
+TEST(FatalStop, AFaultThatIsNoStackOverflowIsNotReportedAsOne) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer reports faults itself";
+#endif
+  const auto child = platform_test::run_fixture("fault");
+  const auto [thread, rest] = split_thread_line(child.out);
+  ASSERT_FALSE(thread.empty()) << child.out;
+  EXPECT_EQ(child.err, "");
+#ifdef _WIN32
+  EXPECT_EQ(child.status, 0xC0000005u);  // STATUS_ACCESS_VIOLATION
+#else
+  EXPECT_FALSE(child.exited);
+  EXPECT_EQ(child.status, static_cast<std::uint32_t>(SIGSEGV));
 #endif
 }
 
