@@ -156,4 +156,50 @@ TEST(TempPathChoice, WithoutKernel32FoundGetTempPathWIsUsedAndItsFailureIsFatal)
           "$");
 }
 
+// The main thread is described as "main" where the system can describe threads; where it
+// cannot (no SetThreadDescription, or kernel32 not found), the program runs all the same.
+std::uint32_t report_description() {
+  using GetDescription = HRESULT(WINAPI*)(HANDLE, PWSTR*);
+  const auto get = reinterpret_cast<GetDescription>(
+      reinterpret_cast<void*>(GetProcAddress_import::original(::GetModuleHandleW(L"kernel32.dll"), "GetThreadDescription")));
+  std::string text = "(no GetThreadDescription)";
+  PWSTR description = nullptr;
+  if (get != nullptr && SUCCEEDED(get(::GetCurrentThread(), &description))) {
+    text = "[" + platform::from_utf16<wchar_t>(description) + "]";
+    ::LocalFree(description);
+  }
+  platform::detail::write_stderr_raw(text);
+  return 7;
+}
+
+TEST(StartFault, TheMainThreadIsDescribedWhereTheSystemCanAndTheRunGoesOnWhereItCannot) {
+  struct Case {
+    const char* name;
+    bool kernel32_found;
+    bool describer_found;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"describer found", true, true, "[main]"},
+      {"no describer", true, false, "[]"},
+      {"no kernel32", false, true, "[]"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EXIT(
+        {
+          Hook<GetModuleHandleA_import> modules(kernel32, "GetModuleHandleA", [&](LPCSTR name) -> HMODULE {
+            if (!c.kernel32_found && name != nullptr && std::string_view(name) == "kernel32") return nullptr;
+            return GetModuleHandleA_import::original(name);
+          });
+          Hook<GetProcAddress_import> lookups(kernel32, "GetProcAddress", [&](HMODULE module, LPCSTR name) -> FARPROC {
+            if (!c.describer_found && std::string_view(name) == "SetThreadDescription") return nullptr;
+            return GetProcAddress_import::original(module, name);
+          });
+          platform::start(report_description);
+        },
+        testing::ExitedWithCode(7), "^" + literally(c.expected) + "$");
+  }
+}
+
 }  // namespace

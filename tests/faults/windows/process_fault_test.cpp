@@ -36,6 +36,9 @@ FAULTS_IMPORT(DuplicateHandle);
 FAULTS_IMPORT(CreateProcessW);
 FAULTS_IMPORT(WaitForSingleObject);
 FAULTS_IMPORT(GetExitCodeProcess);
+FAULTS_IMPORT(GetSystemDirectoryW);
+FAULTS_IMPORT(GetWindowsDirectoryW);
+FAULTS_IMPORT(GetEnvironmentVariableW);
 
 // A handle value no system call ever sees: every call that would use it is replaced.
 const HANDLE stand_in_handle = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x5A5A0));
@@ -405,6 +408,61 @@ TEST(ChildFault, TheChildGetsDuplicatesOfTheStandardHandlesThatExist) {
     EXPECT_EQ(starts, c.expected_starts);
     EXPECT_EQ(flags, c.expected_flags);
     EXPECT_EQ(given, c.expected_given);
+  }
+}
+
+// A bare program name is searched for in the system folders and PATH; a folder the system cannot
+// give, and a PATH that is not set, are left out of the search rather than searched as garbage.
+TEST(ChildFault, FoldersThatCannotBeHadAreLeftOutOfTheProgramSearch) {
+  struct Case {
+    const char* name;
+    bool folders_fail;
+    bool path_unset;
+    std::string expected_outcome;
+    std::vector<std::wstring> expected_started;
+  };
+  const Case cases[] = {
+      {"all there", false, false, "ok 7", {L"C:\\windows\\system32\\cmd.exe"}},
+      {"folders failing", true, false, "ok 7", {L"C:\\windows\\system32\\cmd.exe"}},  // through PATH
+      {"nothing to search", true, true, "Error { kind: NotFound, message: \"program not found\" }", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::wstring> started;
+    const auto fail = [](LPWSTR, UINT) -> UINT {
+      ::SetLastError(ERROR_ACCESS_DENIED);
+      return 0;
+    };
+    Hook<GetSystemDirectoryW_import> system(kernel32, "GetSystemDirectoryW", [&](LPWSTR buffer, UINT size) {
+      return c.folders_fail ? fail(buffer, size) : GetSystemDirectoryW_import::original(buffer, size);
+    });
+    Hook<GetWindowsDirectoryW_import> windows(kernel32, "GetWindowsDirectoryW", [&](LPWSTR buffer, UINT size) {
+      return c.folders_fail ? fail(buffer, size) : GetWindowsDirectoryW_import::original(buffer, size);
+    });
+    Hook<GetEnvironmentVariableW_import> variables(
+        kernel32, "GetEnvironmentVariableW", [&](LPCWSTR name, LPWSTR buffer, DWORD size) -> DWORD {
+          if (c.path_unset && std::wstring_view(name) == L"PATH") {
+            ::SetLastError(ERROR_ENVVAR_NOT_FOUND);
+            return 0;
+          }
+          return GetEnvironmentVariableW_import::original(name, buffer, size);
+        });
+    Hook<CreateProcessW_import> creates(
+        kernel32, "CreateProcessW",
+        [&](LPCWSTR application, LPWSTR command_line, LPSECURITY_ATTRIBUTES process, LPSECURITY_ATTRIBUTES thread,
+            BOOL inherit, DWORD creation, LPVOID environment, LPCWSTR directory, LPSTARTUPINFOW startup,
+            LPPROCESS_INFORMATION created) -> BOOL {
+          started.emplace_back(application);
+          return CreateProcessW_import::original(application, command_line, process, thread, inherit, creation,
+                                                 environment, directory, startup, created);
+        });
+    ASSERT_HOOKED(system);
+    ASSERT_HOOKED(windows);
+    ASSERT_HOOKED(variables);
+    ASSERT_HOOKED(creates);
+    auto code = process::run_child(process::ChildCommand{"cmd", {"/c", "exit 7"}});
+    EXPECT_EQ(code ? "ok " + std::to_string(*code) : platform::error_detail(code.error()), c.expected_outcome);
+    EXPECT_EQ(started, c.expected_started);
   }
 }
 
