@@ -1,7 +1,8 @@
 // Where the Windows backend meets states Wine never reaches by itself: a synchronous write that
 // says it is pending, and the choice of the temporary-directory function at first use. The
 // roads that end the process run in a child made by googletest (each a fresh process, so the
-// choice made at first use is made there anew).
+// choice made at first use is made there anew). Those children end through exit_process, as the
+// program does.
 #include <windows.h>
 #include <winternl.h>
 
@@ -90,7 +91,7 @@ TEST_F(PendingWrite, AWriteStillPendingAfterTheWaitEndsTheProcess) {
                                                [&](HANDLE, DWORD) -> DWORD { return WAIT_OBJECT_0; });
         const std::string text = "x";
         (void)platform::write_file(*file, std::as_bytes(std::span(text.data(), text.size())));
-        ::ExitProcess(0);
+        platform::exit_process(0);
       },
       testing::ExitedWithCode(fail_fast_status),
       "^" + literally("fatal runtime error: I/O error: operation failed to complete synchronously, aborting\n") + "$");
@@ -112,7 +113,7 @@ TEST(TempPathChoice, GetTempPath2WIsUsedWhereTheSystemHasIt) {
           });
         });
         platform::detail::write_stderr_raw(platform::temp_directory() + "|" + platform::temp_directory());
-        ::ExitProcess(0);
+        platform::exit_process(0);
       },
       testing::ExitedWithCode(0), "^" + literally("C:\\newer\\|C:\\newer\\") + "$");
 }
@@ -132,7 +133,7 @@ TEST(TempPathChoice, WithoutKernel32FoundGetTempPathWIsUsedAndItsFailureIsFatal)
           return static_cast<DWORD>(path.size());
         });
         platform::detail::write_stderr_raw(platform::temp_directory());
-        ::ExitProcess(0);
+        platform::exit_process(0);
       },
       testing::ExitedWithCode(0), "^" + literally("C:\\older\\") + "$");
   EXPECT_EXIT(
@@ -147,7 +148,7 @@ TEST(TempPathChoice, WithoutKernel32FoundGetTempPathWIsUsedAndItsFailureIsFatal)
         });
         Hook<GetCurrentThreadId_import> thread(kernel32, "GetCurrentThreadId", [] { return DWORD{4242}; });
         (void)platform::temp_directory();
-        ::ExitProcess(0);
+        platform::exit_process(0);
       },
       testing::ExitedWithCode(101),
       "^" + literally("\nthread 'main' (4242) panicked at src/platform/windows/runtime.cpp:76:") + "\\d+" +

@@ -158,8 +158,8 @@ TEST(StderrFault, AFileOrPipeGetsTheBytesUntilAWriteTakesNothing) {
 // ---- the standard streams ------------------------------------------------------------------------
 
 // A standard handle that is missing or invalid is the stream's error; a console whose output
-// code page is not UTF-8 is written as UTF-16 and its refusal is the error; a UTF-8 console gets
-// the bytes unchanged.
+// code page is not UTF-8 is written as UTF-16 (in these cases, code page 850 takes the units,
+// 437 refuses them) and its refusal is the error; a UTF-8 console gets the bytes unchanged.
 TEST(StreamFault, OutputGoesAsTheHandleAndCodePageRequire) {
   struct Case {
     const char* name;
@@ -173,6 +173,7 @@ TEST(StreamFault, OutputGoesAsTheHandleAndCodePageRequire) {
       {"no handle", nullptr, 437, os_detail(ERROR_INVALID_HANDLE, "Uncategorized"), {}, {}},
       {"invalid handle", INVALID_HANDLE_VALUE, 437, os_detail(ERROR_NOT_ENOUGH_MEMORY, "Uncategorized"), {}, {}},
       {"console refusing", stand_in_handle, 437, os_detail(ERROR_INVALID_HANDLE, "Uncategorized"), {u"h\u00E9\n"}, {}},
+      {"console taking it", stand_in_handle, 850, "ok 4", {u"h\u00E9\n"}, {}},
       {"UTF-8 console", stand_in_handle, CP_UTF8, "ok 4", {}, {"h\xC3\xA9\n"}},
   };
   for (const Case& c : cases) {
@@ -193,9 +194,10 @@ TEST(StreamFault, OutputGoesAsTheHandleAndCodePageRequire) {
     Hook<WriteConsoleW_import> writes(kernel32, "WriteConsoleW",
                                       [&](HANDLE, const VOID* units, DWORD count, LPDWORD written, LPVOID) -> BOOL {
                                         console.emplace_back(static_cast<const char16_t*>(units), count);
-                                        *written = 0;
+                                        const bool takes = c.code_page == 850;
+                                        *written = takes ? count : 0;
                                         ::SetLastError(ERROR_INVALID_HANDLE);
-                                        return FALSE;
+                                        return takes;
                                       });
     Hook<NtWriteFile_import> nt_writes(ntdll, "NtWriteFile",
                                        [&](HANDLE, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK io, PVOID buffer,
