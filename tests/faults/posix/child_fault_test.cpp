@@ -55,6 +55,14 @@ TEST(ChildWaitFaults, AFailingWaitGivesItsErrorAndLetsGoOfTheChildWithoutWaiting
   }
 }
 
+TEST(ChildWaitFaults, AnArgumentHoldingANulIsRefusedBeforeAnythingIsStarted) {
+  Armed waits({.call = Call::waitpid, .times = 0});
+  expect_failure(process::run_child(ChildCommand{"/bin/sh", {"-c", std::string("exit 7\0", 7)}}),
+                 PlatformError::message(ErrorKind::InvalidInput, "nul byte found in provided data"),
+                 ErrorKind::InvalidInput, "nul byte found in provided data");
+  EXPECT_EQ(waits.calls(), 0);
+}
+
 // A program named without a folder is looked for first beside the running executable, whose path
 // is read from /proc/self/exe; a path that fills the buffer is read again with more room.
 class OwnFolder : public ::testing::Test {

@@ -138,4 +138,13 @@ TEST_F(FileSystemFaults, ALinkThatCannotBeMadeGivesItsErrorAndLeavesNothing) {
   EXPECT_EQ(tree(root_), Lines{});
 }
 
+TEST_F(FileSystemFaults, ALinkPathHoldingANulIsRefusedBeforeAnyCall) {
+  Armed watched({.call = Call::symlink, .times = 0});
+  expect_failure(platform::create_link("target", at({std::string("li\0nk", 5)}), false),
+                 PlatformError::message(ErrorKind::InvalidInput, "nul byte found in provided data"),
+                 ErrorKind::InvalidInput, "nul byte found in provided data");
+  EXPECT_EQ(watched.calls(), 0);
+  EXPECT_EQ(tree(root_), Lines{});
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -117,10 +118,13 @@ int __real_lstat(const char* path, struct stat* buf);
 int __real_nanosleep(const struct timespec* request, struct timespec* remaining);
 int __real_open(const char* path, int flags, ...);
 int __real_openat(int dirfd, const char* path, int flags, ...);
+int __real_pthread_attr_getstack(const pthread_attr_t* attributes, void** lowest, size_t* size);
+int __real_pthread_getattr_np(pthread_t thread, pthread_attr_t* attributes);
 ssize_t __real_read(int fd, void* buffer, size_t count);
 struct dirent* __real_readdir(DIR* dir);
 ssize_t __real_readlink(const char* path, char* buffer, size_t size);
 int __real_rmdir(const char* path);
+int __real_sigaltstack(const stack_t* stack, stack_t* previous);
 int __real_sigtimedwait(const sigset_t* set, siginfo_t* info, const struct timespec* timeout);
 int __real_stat(const char* path, struct stat* buf);
 int __real_symlink(const char* target, const char* link);
@@ -156,8 +160,8 @@ int __wrap_nanosleep(const struct timespec* request, struct timespec* remaining)
     return std::string(text);
   });
   if (s) {
-    if (remaining) {
-      const long long half = (static_cast<long long>(request->tv_sec) * 1'000'000'000 + request->tv_nsec) / 2;
+    if (remaining && s->fault.error == EINTR) {
+      const __int128 half = (static_cast<__int128>(request->tv_sec) * 1'000'000'000 + request->tv_nsec) / 2;
       *remaining = timespec{static_cast<time_t>(half / 1'000'000'000), static_cast<long>(half % 1'000'000'000)};
     }
     return fail(s, -1);
@@ -187,6 +191,20 @@ int __wrap_openat(int dirfd, const char* path, int flags, ...) {
   }
   if (auto* s = offer(Call::openat, last_component(path), [&] { return with_path("openat", path); })) return fail(s, -1);
   return __real_openat(dirfd, path, flags, mode);
+}
+
+int __wrap_pthread_attr_getstack(const pthread_attr_t* attributes, void** lowest, size_t* size) {
+  if (auto* s = offer(Call::pthread_attr_getstack, "", [] { return std::string("pthread_attr_getstack"); })) {
+    return s->fault.error;
+  }
+  return __real_pthread_attr_getstack(attributes, lowest, size);
+}
+
+int __wrap_pthread_getattr_np(pthread_t thread, pthread_attr_t* attributes) {
+  if (auto* s = offer(Call::pthread_getattr_np, "", [] { return std::string("pthread_getattr_np"); })) {
+    return s->fault.error;
+  }
+  return __real_pthread_getattr_np(thread, attributes);
 }
 
 ssize_t __wrap_read(int fd, void* buffer, size_t count) {
@@ -225,6 +243,11 @@ int __wrap_rmdir(const char* path) {
     return removal_taken(s, removal);
   }
   return removal();
+}
+
+int __wrap_sigaltstack(const stack_t* stack, stack_t* previous) {
+  if (auto* s = offer(Call::sigaltstack, "", [] { return std::string("sigaltstack"); })) return fail(s, -1);
+  return __real_sigaltstack(stack, previous);
 }
 
 int __wrap_sigtimedwait(const sigset_t* set, siginfo_t* info, const struct timespec* timeout) {

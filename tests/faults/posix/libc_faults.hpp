@@ -20,10 +20,13 @@ enum class Call {
   nanosleep,
   open,
   openat,
+  pthread_attr_getstack,
+  pthread_getattr_np,
   read,
   readdir,
   readlink,
   rmdir,
+  sigaltstack,
   sigtimedwait,
   stat,
   symlink,
@@ -34,7 +37,8 @@ enum class Call {
 };
 
 enum class Act {
-  Fail,         // the call fails with `error` (for nanosleep: having slept half of what was asked)
+  Fail,         // the call fails with `error` (for nanosleep: having slept half of what was asked;
+                // the pthread calls return it rather than setting errno)
   ReturnZero,   // write: reports 0 bytes written, writing nothing
   UnknownType,  // readdir: the entry read, with d_type DT_UNKNOWN as some file systems give
   FullBuffer,   // readlink: reads, then reports the whole buffer filled, as for a longer link
