@@ -41,8 +41,11 @@ std::string_view last_component(const char* path) {
 
 // Offers a call to the armed faults: logs it with every guard that watches it and gives the one
 // whose fault takes it, if any. `describe` makes the log line only when someone watches.
+thread_local bool in_before = false;
+
 template <typename Describe>
 Armed::State* offer(Call call, std::string_view name, Describe describe) {
+  if (in_before) return nullptr;
   Armed::State* taking = nullptr;
   for (Armed::State* state : active) {
     if (!state || state->fault.call != call) continue;
@@ -54,6 +57,14 @@ Armed::State* offer(Call call, std::string_view name, Describe describe) {
       ++state->taken;
       taking = state;
     }
+  }
+  if (taking && taking->fault.act == Act::Before) {
+    const int saved = errno;
+    in_before = true;
+    taking->fault.before();
+    in_before = false;
+    errno = saved;
+    return nullptr;
   }
   return taking;
 }

@@ -8,6 +8,7 @@
 // taken or not, is logged with its arguments while the guard lives.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,8 @@ enum class Act {
   FullBuffer,   // readlink: reads, then reports the whole buffer filled, as for a longer link
   DoneThenFail, // unlink, unlinkat, rmdir: the removal is done, then reported failing with `error`,
                 // as when another process removed the entry just before
+  Before,       // any call: `before` runs first (as another process could at that moment), then
+                // the call is made as usual
 };
 
 inline constexpr int every = -1;
@@ -55,6 +58,7 @@ struct Fault {
   int times = 1;
   Act act = Act::Fail;
   std::string name = {};  // when not empty: only calls on a path whose last component is this
+  std::function<void()> before = {};  // for Act::Before; the calls it makes are not offered
 };
 
 class Armed {

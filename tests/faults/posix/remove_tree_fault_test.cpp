@@ -2,7 +2,9 @@
 // and that every directory stream opened on the way is closed again.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -198,6 +200,46 @@ TEST_F(RemoveTree, ASubdirectoryGoneWhenOpenedIsPassedOverAndTheDirectoryReadAga
   EXPECT_EQ(fault.log(), (Lines{"openat sub", "openat sub"}));
   EXPECT_EQ(tree(root_), Lines{});
   expect_no_descriptor_left();
+}
+
+// A subdirectory replaced after it was listed is removed as what it is now; a link in its place is
+// removed without its target being touched.
+TEST_F(RemoveTree, ASubdirectoryReplacedAfterItWasListedIsRemovedAsWhatItIsNow) {
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& sub)> replace;
+    Lines left;
+  };
+  const std::string moved = at({"moved"});
+  const std::vector<Case> cases = {
+      {"by a link",
+       [&](const std::string& sub) {
+         fs_test::stdfs::rename(sub, moved);
+         fs_test::stdfs::create_directory_symlink(moved, sub);
+       },
+       {"d moved/", "f moved/b.txt: beta"}},
+      {"by a file",
+       [&](const std::string& sub) {
+         fs_test::stdfs::rename(sub, moved);
+         make_tree(root_, {"f victim/sub: now a file"});
+       },
+       {"d moved/", "f moved/b.txt: beta"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    arrange(chain);
+    {
+      const std::string sub = at({"victim", "sub"});
+      Armed race({.call = Call::openat, .act = Act::Before, .name = "sub", .before = [&] { c.replace(sub); }});
+      Armed removals({.call = Call::unlinkat, .times = 0});
+      ASSERT_TRUE(platform::remove_directory_all(victim()));
+      EXPECT_EQ(race.taken(), 1);
+      EXPECT_EQ(removals.log(), Lines{"unlinkat sub"});
+    }
+    EXPECT_EQ(tree(root_), c.left);
+    expect_no_descriptor_left();
+    fs_test::stdfs::remove_all(moved);
+  }
 }
 
 // ---- emptied directories that stay not empty ------------------------------------------------------
