@@ -39,9 +39,12 @@ std::string_view last_component(const char* path) {
   return slash == std::string_view::npos ? p : p.substr(slash + 1);
 }
 
-// Offers a call to the armed faults: logs it with every guard that watches it and gives the one
-// whose fault takes it, if any. `describe` makes the log line only when someone watches.
+// Set while a fault's `before` runs: its own calls pass untouched.
 thread_local bool in_before = false;
+
+// Offers a call to the armed faults: logs it with every guard that watches it and gives the one
+// whose fault takes it, if any (a fault that runs `before` first lets the call go on). `describe`
+// makes the log line only when someone watches.
 
 template <typename Describe>
 Armed::State* offer(Call call, std::string_view name, Describe describe) {
