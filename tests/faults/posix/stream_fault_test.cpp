@@ -152,6 +152,29 @@ TEST(RawStreamFaults, ABrokenPipeSignalPendingBeforehandIsLeftPending) {
   ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
+// A broken pipe reported without its signal (as the write fault gives it here): looking for the
+// signal to take back finds none, and nothing else changes.
+TEST(RawStreamFaults, ABrokenPipeWithoutItsSignalLeavesNothingToTakeBack) {
+  Pipe pipe;
+  platform::ConsoleUtf8Writer carry;
+  platform::Result<std::size_t> written;
+  Lines writes, looks;
+  {
+    Redirected err(STDERR_FILENO, pipe.ends[1]);
+    Armed fault({.call = Call::write, .error = EPIPE});
+    Armed watched({.call = Call::sigtimedwait, .times = 0});
+    written = platform::raw::write(OutputStream::Stderr, "lost", carry);
+    writes = fault.log();
+    looks = watched.log();
+  }
+  expect_failure(written, PlatformError::os(EPIPE), ErrorKind::BrokenPipe, "Broken pipe (os error 32)");
+  EXPECT_EQ(writes, Lines{"write 4"});
+  EXPECT_EQ(looks, Lines{"sigtimedwait"});
+  EXPECT_FALSE(sigpipe_pending());
+  EXPECT_FALSE(sigpipe_blocked());
+  EXPECT_EQ(pipe.drain(), "");
+}
+
 // ---- reads -------------------------------------------------------------------------------------
 
 TEST(RawStreamFaults, AnInterruptedReadIsMadeAgain) {
