@@ -1,6 +1,6 @@
 // The setup raced by another process, which puts a link to a folder outside at the worst moment:
 // after the setup has looked, before it uses what it looked at. The moment is chosen through the
-// wrapped path calls (path_calls.hpp), so each race is run exactly. Where the setup makes or opens
+// wrapped path calls (faults/posix/libc_faults.hpp), so each race is run exactly. Where the setup makes or opens
 // the last thing itself (the work directory, an entry's file, an entry met during removal), the
 // racer must not get anything through.
 #include <gtest/gtest.h>
@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "faults/posix/libc_faults.hpp"
 #include "payload/archive.hpp"
 #include "platform/fs.hpp"
-#include "race/path_calls.hpp"
 #include "setup/work_directory.hpp"
 #include "support/zip_builder.hpp"
 
@@ -46,6 +46,13 @@ Tree snapshot(const fs::path& root) {
   return tree;
 }
 
+// The racer: it moves once, right before or right after the first call of the code under test that
+// looks up `name` or makes something there; its own calls are not watched.
+faults::Fault racer(std::string name, faults::Act when, std::function<void()> move) {
+  return {.call = faults::Call::any_lookup, .act = when, .name = std::move(name), .hook = std::move(move)};
+}
+using faults::Act;
+
 // Moves a folder aside and puts a link to `target` in its place (or just the link, where nothing is).
 void swap_for_link(const fs::path& folder, const fs::path& aside, const fs::path& target) {
   struct stat st {};
@@ -62,7 +69,6 @@ class Race : public ::testing::Test {
     std::ofstream(root_ / "outside" / "keep.txt") << "untouched";
   }
   void TearDown() override {
-    race::disarm();
     std::error_code ignored;
     fs::remove_all(root_, ignored);  // the host's removal: links are removed, not followed
   }
@@ -93,13 +99,13 @@ ZipEntry file(std::string name, std::string data) { return ZipEntry{.name = std:
 TEST_F(Race, LinkAppearingAtTheEntrysOwnNameIsNotWrittenThrough) {
   const fs::path dest = root_ / "dest";
   fs::create_directories(dest);
-  race::arm("evil.txt", race::When::After, [&] {
+  faults::Armed moved(racer("evil.txt", Act::After, [&] {
     swap_for_link(dest / "evil.txt", dest / "moved.txt", outside() / "keep.txt");
-  });
+  }));
 
   (void)extract({file("evil.txt", "evil")}, dest);
 
-  ASSERT_TRUE(race::disarm()) << "the racer never moved: the extraction reached evil.txt through no watched call";
+  ASSERT_EQ(moved.taken(), 1) << "the racer never moved: the extraction reached evil.txt through no watched call";
   EXPECT_EQ(snapshot(outside()), outside_as_it_was());
 }
 
@@ -108,13 +114,13 @@ TEST_F(Race, LinkAppearingAtTheEntrysOwnNameIsNotWrittenThrough) {
 // made the folder in that very call, moves it aside first).
 TEST_F(Race, LinkPutWhereTheWorkDirectoryIsToBeIsNeverExtractedInto) {
   const fs::path work = root_ / "zarvo-setup-race";
-  race::arm("zarvo-setup-race", race::When::After, [&] { swap_for_link(work, root_ / "moved", outside()); });
+  faults::Armed moved(racer("zarvo-setup-race", Act::After, [&] { swap_for_link(work, root_ / "moved", outside()); }));
 
   if (setup::create_work_directory(work.string())) {
     (void)extract({file("install.ps1", "evil"), file("bin/zarvo.exe", "evil")}, work);
   }
 
-  ASSERT_TRUE(race::disarm()) << "the racer never moved: the work directory was made through no watched call";
+  ASSERT_EQ(moved.taken(), 1) << "the racer never moved: the work directory was made through no watched call";
   EXPECT_EQ(snapshot(outside()), outside_as_it_was());
 }
 
@@ -126,11 +132,11 @@ TEST_F(Race, FolderSwappedForALinkDuringTheTreeRemovalIsNotFollowed) {
   fs::create_directories(tree / "sub" / "deeper");
   std::ofstream(tree / "sub" / "deeper" / "f.txt") << "f";
   std::ofstream(tree / "top.txt") << "t";
-  race::arm("sub", race::When::Before, [&] { swap_for_link(tree / "sub", root_ / "moved", outside()); });
+  faults::Armed moved(racer("sub", Act::Before, [&] { swap_for_link(tree / "sub", root_ / "moved", outside()); }));
 
   const auto removed = platform::remove_directory_all(tree.string());
 
-  ASSERT_TRUE(race::disarm()) << "the racer never moved: the removal reached sub through no watched call";
+  ASSERT_EQ(moved.taken(), 1) << "the racer never moved: the removal reached sub through no watched call";
   ASSERT_TRUE(removed.has_value()) << platform::error_text(removed.error());
   EXPECT_EQ(snapshot(root_), (Tree{{root_.filename().string(), "<dir>"},
                                    {root_.filename().string() + "/moved", "<dir>"},
@@ -146,11 +152,11 @@ TEST_F(Race, AnEntryCreatedDuringTheTreeRemovalIsRemovedByAnotherPass) {
   const fs::path tree = root_ / "tree";
   fs::create_directories(tree / "sub");
   std::ofstream(tree / "sub" / "f.txt") << "f";
-  race::arm("sub", race::When::After, [&] { std::ofstream(tree / "late.txt") << "late"; });
+  faults::Armed moved(racer("sub", Act::After, [&] { std::ofstream(tree / "late.txt") << "late"; }));
 
   const auto removed = platform::remove_directory_all(tree.string());
 
-  ASSERT_TRUE(race::disarm()) << "the racer never moved: the removal reached sub through no watched call";
+  ASSERT_EQ(moved.taken(), 1) << "the racer never moved: the removal reached sub through no watched call";
   ASSERT_TRUE(removed.has_value()) << platform::error_text(removed.error());
   EXPECT_EQ(snapshot(root_), (Tree{{root_.filename().string(), "<dir>"},
                                    {root_.filename().string() + "/outside", "<dir>"},
@@ -173,11 +179,11 @@ TEST_F(Race, AFolderGoneOrMadeAFileBeforeTheRemovalOpensItIsTakenAsItIsNow) {
     fs::create_directories(tree / "sub");
     std::ofstream(tree / "sub" / "f.txt") << "f";
     std::ofstream(tree / "top.txt") << "t";
-    race::arm("sub", race::When::Before, [&, move = move] { move(tree / "sub"); });
+    faults::Armed moved(racer("sub", Act::Before, [&, move = move] { move(tree / "sub"); }));
 
     const auto removed = platform::remove_directory_all(tree.string());
 
-    ASSERT_TRUE(race::disarm()) << "the racer never moved: the removal reached sub through no watched call";
+    ASSERT_EQ(moved.taken(), 1) << "the racer never moved: the removal reached sub through no watched call";
     ASSERT_TRUE(removed.has_value()) << platform::error_text(removed.error());
     EXPECT_EQ(snapshot(root_), (Tree{{root_.filename().string(), "<dir>"},
                                      {root_.filename().string() + "/outside", "<dir>"},

@@ -39,8 +39,40 @@ std::string_view last_component(const char* path) {
   return slash == std::string_view::npos ? p : p.substr(slash + 1);
 }
 
-// Set while a fault's `before` runs: its own calls pass untouched.
-thread_local bool in_before = false;
+// Set while a fault's hook runs: its own calls pass untouched.
+thread_local bool in_hook = false;
+// A hook to run when the call being made returns (Act::After).
+thread_local Armed::State* pending_after = nullptr;
+
+bool is_lookup(Call call) {
+  switch (call) {
+    case Call::fstatat:
+    case Call::lstat:
+    case Call::mkdir:
+    case Call::mkdirat:
+    case Call::open:
+    case Call::openat:
+    case Call::stat: return true;
+    default: return false;
+  }
+}
+
+bool watches(Call watched, Call call) { return watched == call || (watched == Call::any_lookup && is_lookup(call)); }
+
+void run_hook(const Armed::State* state) {
+  const int saved = errno;
+  in_hook = true;
+  state->fault.hook();
+  in_hook = false;
+  errno = saved;
+}
+
+// The result of a lookup call, after the hook a fault asked to run after it.
+template <typename T>
+T returning(T result) {
+  if (Armed::State* state = std::exchange(pending_after, nullptr)) run_hook(state);
+  return result;
+}
 
 // Offers a call to the armed faults: logs it with every guard that watches it and gives the one
 // whose fault takes it, if any (a fault that runs `before` first lets the call go on). `describe`
@@ -48,10 +80,10 @@ thread_local bool in_before = false;
 
 template <typename Describe>
 Armed::State* offer(Call call, std::string_view name, Describe describe) {
-  if (in_before) return nullptr;
+  if (in_hook) return nullptr;
   Armed::State* taking = nullptr;
   for (Armed::State* state : active) {
-    if (!state || state->fault.call != call) continue;
+    if (!state || !watches(state->fault.call, call)) continue;
     if (!state->fault.name.empty() && state->fault.name != name) continue;
     const int index = state->calls++;
     state->log.push_back(describe());
@@ -62,11 +94,15 @@ Armed::State* offer(Call call, std::string_view name, Describe describe) {
     }
   }
   if (taking && taking->fault.act == Act::Before) {
-    const int saved = errno;
-    in_before = true;
-    taking->fault.before();
-    in_before = false;
-    errno = saved;
+    run_hook(taking);
+    return nullptr;
+  }
+  if (taking && taking->fault.act == Act::After) {
+    if (!is_lookup(call)) {
+      std::fputs("faults: Act::After is for the lookup calls only\n", stderr);
+      std::abort();
+    }
+    pending_after = taking;
     return nullptr;
   }
   return taking;
@@ -122,6 +158,7 @@ using faults::fail;
 using faults::last_component;
 using faults::offer;
 using faults::removal_taken;
+using faults::returning;
 using faults::with_path;
 
 extern "C" {
@@ -129,6 +166,8 @@ extern "C" {
 DIR* __real_fdopendir(int fd);
 int __real_fstatat(int dirfd, const char* path, struct stat* buf, int flags);
 int __real_lstat(const char* path, struct stat* buf);
+int __real_mkdir(const char* path, mode_t mode);
+int __real_mkdirat(int dirfd, const char* path, mode_t mode);
 int __real_nanosleep(const struct timespec* request, struct timespec* remaining);
 int __real_open(const char* path, int flags, ...);
 int __real_openat(int dirfd, const char* path, int flags, ...);
@@ -154,17 +193,29 @@ DIR* __wrap_fdopendir(int fd) {
 
 int __wrap_fstatat(int dirfd, const char* path, struct stat* buf, int flags) {
   if (auto* s = offer(Call::fstatat, last_component(path), [&] { return with_path("fstatat", path); })) return fail(s, -1);
-  return __real_fstatat(dirfd, path, buf, flags);
+  return returning(__real_fstatat(dirfd, path, buf, flags));
 }
 
 int __wrap_lstat(const char* path, struct stat* buf) {
   if (auto* s = offer(Call::lstat, last_component(path), [&] { return with_path("lstat", path); })) return fail(s, -1);
-  return __real_lstat(path, buf);
+  return returning(__real_lstat(path, buf));
+}
+
+int __wrap_mkdir(const char* path, mode_t mode) {
+  if (auto* s = offer(Call::mkdir, last_component(path), [&] { return with_path("mkdir", path); })) return fail(s, -1);
+  return returning(__real_mkdir(path, mode));
+}
+
+int __wrap_mkdirat(int dirfd, const char* path, mode_t mode) {
+  if (auto* s = offer(Call::mkdirat, last_component(path), [&] { return with_path("mkdirat", path); })) {
+    return fail(s, -1);
+  }
+  return returning(__real_mkdirat(dirfd, path, mode));
 }
 
 int __wrap_stat(const char* path, struct stat* buf) {
   if (auto* s = offer(Call::stat, last_component(path), [&] { return with_path("stat", path); })) return fail(s, -1);
-  return __real_stat(path, buf);
+  return returning(__real_stat(path, buf));
 }
 
 int __wrap_nanosleep(const struct timespec* request, struct timespec* remaining) {
@@ -192,7 +243,7 @@ int __wrap_open(const char* path, int flags, ...) {
     va_end(args);
   }
   if (auto* s = offer(Call::open, last_component(path), [&] { return with_path("open", path); })) return fail(s, -1);
-  return __real_open(path, flags, mode);
+  return returning(__real_open(path, flags, mode));
 }
 
 int __wrap_openat(int dirfd, const char* path, int flags, ...) {
@@ -204,7 +255,7 @@ int __wrap_openat(int dirfd, const char* path, int flags, ...) {
     va_end(args);
   }
   if (auto* s = offer(Call::openat, last_component(path), [&] { return with_path("openat", path); })) return fail(s, -1);
-  return __real_openat(dirfd, path, flags, mode);
+  return returning(__real_openat(dirfd, path, flags, mode));
 }
 
 int __wrap_pthread_attr_getstack(const pthread_attr_t* attributes, void** lowest, size_t* size) {

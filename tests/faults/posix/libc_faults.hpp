@@ -18,6 +18,8 @@ enum class Call {
   fdopendir,
   fstatat,
   lstat,
+  mkdir,
+  mkdirat,
   nanosleep,
   open,
   openat,
@@ -35,6 +37,9 @@ enum class Call {
   unlinkat,
   waitpid,
   write,
+  // Whichever of fstatat, lstat, mkdir, mkdirat, open, openat and stat reaches the name first:
+  // the calls that look a path up or make something there.
+  any_lookup,
 };
 
 enum class Act {
@@ -45,8 +50,10 @@ enum class Act {
   FullBuffer,   // readlink: reads, then reports the whole buffer filled, as for a longer link
   DoneThenFail, // unlink, unlinkat, rmdir: the removal is done, then reported failing with `error`,
                 // as when another process removed the entry just before
-  Before,       // any call: `before` runs first (as another process could at that moment), then
+  Before,       // any call: `hook` runs first (as another process could at that moment), then
                 // the call is made as usual
+  After,        // the calls of any_lookup: the call is made, then `hook` runs (errno stays the
+                // call's own)
 };
 
 inline constexpr int every = -1;
@@ -58,7 +65,7 @@ struct Fault {
   int times = 1;
   Act act = Act::Fail;
   std::string name = {};  // when not empty: only calls on a path whose last component is this
-  std::function<void()> before = {};  // for Act::Before; the calls it makes are not offered
+  std::function<void()> hook = {};  // for Act::Before and Act::After; the calls it makes are not offered
 };
 
 class Armed {

@@ -230,7 +230,7 @@ TEST_F(RemoveTree, ASubdirectoryReplacedAfterItWasListedIsRemovedAsWhatItIsNow) 
     arrange(chain);
     {
       const std::string sub = at({"victim", "sub"});
-      Armed race({.call = Call::openat, .act = Act::Before, .name = "sub", .before = [&] { c.replace(sub); }});
+      Armed race({.call = Call::openat, .act = Act::Before, .name = "sub", .hook = [&] { c.replace(sub); }});
       Armed removals({.call = Call::unlinkat, .times = 0});
       ASSERT_TRUE(platform::remove_directory_all(victim()));
       EXPECT_EQ(race.taken(), 1);
