@@ -97,7 +97,7 @@ if(WIN32)
   target_link_libraries(system_tests PRIVATE shell32)
 endif()
 
-foreach(dir fixtures console e2e release payload race layers)
+foreach(dir fixtures console e2e release payload race layers faults)
   if(EXISTS ${ZARVO_SOURCE_DIR}/tests/${dir}/CMakeLists.txt)
     add_subdirectory(${ZARVO_SOURCE_DIR}/tests/${dir} ${CMAKE_BINARY_DIR}/tests/${dir})
   endif()

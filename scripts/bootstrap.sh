@@ -13,6 +13,7 @@ packages=(
   wine64 wine
   python3 libarchive-tools unzip zip p7zip-full hyperfine time bsdextrautils
   clang-16 libclang-rt-16-dev libc++-16-dev libc++abi-16-dev osslsigncode openssl
+  gcovr
 )
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

@@ -3,9 +3,12 @@
 #include "platform/windows_rules.hpp"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <cwchar>
 #include <vector>
 
+#include "platform/little_endian.hpp"
 #include "platform/path_chars.hpp"
 
 namespace platform::windows_rules {
@@ -266,6 +269,67 @@ Result<std::basic_string<Char>> native_form(std::basic_string_view<Char> path, c
   Result<String<Char>> absolute = full_path(path);
   if (!absolute) return absolute;
   return with_long_path_prefix<Char>(*absolute);
+}
+
+namespace {
+
+constexpr std::uint32_t tag_symlink = 0xA000000C;
+constexpr std::uint32_t tag_mount_point = 0xA0000003;
+constexpr std::uint32_t symlink_flag_relative = 0x1;
+constexpr std::size_t reparse_header_size = 8;  // tag, data length, reserved
+
+// \??\C:\x is given back as C:\x, \??\UNC\server\share\x as \\server\share\x, when that ordinary
+// form is short enough and means the same thing; otherwise as the verbatim \\?\ form.
+std::u16string target_from_nt_form(std::u16string target, const FullPathQuery<char16_t>& full_path) {
+  if (!target.starts_with(uR"(\??\)")) return target;
+  target[1] = u'\\';  // the NT prefix becomes the verbatim one
+
+  const std::u16string_view rest = std::u16string_view(target).substr(4);
+  std::u16string ordinary;
+  if (rest.starts_with(uR"(UNC\)")) {
+    ordinary = uR"(\\)" + std::u16string(rest.substr(4));
+  } else if (rest.size() >= 3 && is_ascii_letter(rest[0]) && rest[1] == u':' && rest[2] == u'\\') {
+    ordinary = std::u16string(rest);
+  } else {
+    return target;
+  }
+  if (ordinary.size() + 1 > max_path_units) return target;
+  const auto full = full_path(ordinary);
+  if (full && *full == ordinary) return ordinary;
+  return target;
+}
+
+}  // namespace
+
+Result<std::u16string> link_target(std::span<const std::byte> bytes, const FullPathQuery<char16_t>& full_path) {
+  const auto malformed = [] {
+    return std::unexpected(PlatformError::message(ErrorKind::InvalidData, "malformed reparse point data"));
+  };
+  const little_endian::Bytes data(bytes);
+  // Tag, data length, reserved; then substitute name offset and length, print name offset and
+  // length, and for a symbolic link its flags; then the names.
+  const auto header = data.record<reparse_header_size>(0);
+  if (!header) return malformed();
+  const std::uint32_t tag = header->u32<0>();
+  if (tag != tag_symlink && tag != tag_mount_point) {
+    return std::unexpected(PlatformError::message(ErrorKind::Unsupported, "Unsupported reparse point type"));
+  }
+  const bool symlink = tag == tag_symlink;
+  const std::size_t path_buffer = reparse_header_size + 8 + (symlink ? 4 : 0);
+  const std::size_t data_end = std::min<std::size_t>(bytes.size(), reparse_header_size + header->u16<4>());
+  if (data_end < path_buffer) return malformed();
+  // Both fit now: the names' fields end at 16 bytes, a symbolic link's flags at 20.
+  const auto name_fields = data.record<reparse_header_size + 8>(0);
+  const auto link_fields = data.record<reparse_header_size + 12>(0);
+  const std::size_t offset = name_fields->u16<reparse_header_size>();
+  const std::size_t length = name_fields->u16<reparse_header_size + 2>();
+  if (offset % 2 != 0 || length % 2 != 0 || path_buffer + offset + length > data_end) return malformed();
+
+  std::u16string target(length / 2, u'\0');
+  std::memcpy(target.data(), bytes.data() + path_buffer + offset, length);
+  const bool relative = symlink && (link_fields->u32<reparse_header_size + 8>() & symlink_flag_relative);
+  if (relative) return target;
+  return target_from_nt_form(std::move(target), full_path);
 }
 
 #define ZARVO_WINDOWS_RULES_FOR(Char)                                                                        \

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -63,6 +64,14 @@ std::basic_string<Char> with_long_path_prefix(std::basic_string_view<Char> absol
 // else made absolute and given the long-path prefix. `path` is without its terminating NUL.
 template <typename Char>
 [[nodiscard]] Result<std::basic_string<Char>> native_form(std::basic_string_view<Char> path, const FullPathQuery<Char>& full_path);
+
+// The target of a symbolic link or junction from its reparse data, as FSCTL_GET_REPARSE_POINT
+// gives it back (`data` holds just the bytes returned): the substitute name. A relative symbolic
+// link's target as it stands; an NT path (\??\C:\x, \??\UNC\server\share\x) in its ordinary form
+// when that is short enough and `full_path` gives it back unchanged, else in its verbatim form
+// (\\?\...). Other reparse points are Unsupported ("Unsupported reparse point type"); data too short
+// for its fields or names is InvalidData ("malformed reparse point data").
+[[nodiscard]] Result<std::u16string> link_target(std::span<const std::byte> data, const FullPathQuery<char16_t>& full_path);
 
 // Shorthands for UTF-8 paths, as the rest of the setup holds them.
 inline std::string join_path(std::string_view base, std::string_view more) { return join_path<char>(base, more); }

@@ -8,10 +8,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <source_location>
 #include <string>
 #include <string_view>
 
 #include "platform/console/console.hpp"
+#include "platform/fatal.hpp"
 #include "platform/runtime.hpp"
 
 namespace {
@@ -85,6 +87,17 @@ std::uint32_t run() {
     (void)platform::flush_stdout();
     report_read();
     return 1;
+  }
+  if (mode == "fatal") {
+    // A fatal stop whose report is longer than one piece of the console road, with a character
+    // across the end of the first piece (its second byte at offset 512): padding before the
+    // dashes puts it there, whatever the lengths of the thread id and the location.
+    const auto where = std::source_location::current();
+    const std::size_t before = platform::fatal_report(platform::detail::current_thread_id(), where, "").size() - 1;
+    const std::string padding((511 - before) % 3, '.');
+    std::string dashes;
+    for (int i = 0; i < 200; ++i) dashes += "\xE2\x80\x94";
+    platform::fatal_stop(padding + dashes, where);
   }
 #if defined(_WIN32)
   if (mode == "console-info") {

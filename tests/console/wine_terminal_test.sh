@@ -1,8 +1,9 @@
 #!/bin/sh
 # The console fixture on a real Wine console: script(1) gives it a pseudo-terminal, of which
 # Wine makes a console with a non-UTF-8 output code page, so text takes the UTF-16 road.
-# Checks that the em dash arrives as one character (also when its bytes come in two writes) and
-# that after the prompt the cursor stands behind "Press Enter to close." until Enter is typed.
+# Checks that the em dash arrives as one character (also when its bytes come in two writes), that
+# after the prompt the cursor stands behind "Press Enter to close." until Enter is typed, and that
+# a fatal report arrives whole.
 # Usage: wine_terminal_test.sh <console_fixture.exe> <emulator command...>
 set -u
 fixture=$1
@@ -65,4 +66,21 @@ if [ "$all" != "$expected_all" ]; then
   fail "the screen after Enter is not as expected"
 fi
 [ "$status" -eq 1 ] || fail "the fixture ended with $status instead of 1"
-echo "passed: em dash shown as one character, cursor behind the prompt until Enter ($info)"
+
+# A fatal report reaches the console through its own road, which must not allocate: converted in
+# pieces of 512 bytes, cut between characters (the fixture puts a dash across the first cut).
+# The terminal is made wide enough for the report's longest line, since Wine redraws a wrapped
+# line; the comparison is made without line ends. An empty ZARVO_BACKTRACE asks for no backtrace.
+ZARVO_BACKTRACE= script -qec "stty cols 1000; $command fatal" /dev/null </dev/null >"$work/fatal" 2>&1
+status=$?
+dashes=$(i=0; while [ $i -lt 200 ]; do printf '\342\200\224'; i=$((i + 1)); done)
+expected_fatal="thread 'main' (N) panicked at tests/console/console_fixture.cpp:L:C:$dashes"
+expected_fatal="${expected_fatal}note: run with \`ZARVO_BACKTRACE=1\` environment variable to display a backtrace"
+fatal=$(sed -e 's/\x1b\[?25[lh]//g' -e 's/\x1b\[K//g' "$work/fatal" | tr -d '\r\n' |
+  sed -e "s/^thread 'main' ([0-9]*) /thread 'main' (N) /" -e 's/console_fixture\.cpp:[0-9]*:[0-9]*:\.\{0,2\}/console_fixture.cpp:L:C:/')
+if [ "$fatal" != "$expected_fatal" ]; then
+  echo "the fatal report showed:"; od -c "$work/fatal"
+  fail "the fatal report did not reach the console whole"
+fi
+[ "$status" -eq 101 ] || fail "the fatal stop ended with $status instead of 101"
+echo "passed: em dash shown as one character, cursor behind the prompt until Enter, fatal report whole ($info)"

@@ -1,6 +1,6 @@
 // The setup raced by another process, which puts a link to a folder outside at the worst moment:
 // after the setup has looked, before it uses what it looked at. The moment is chosen through the
-// wrapped path calls (path_calls.hpp), so each race is run exactly. Where the setup makes or opens
+// wrapped path calls (faults/posix/libc_faults.hpp), so each race is run exactly. Where the setup makes or opens
 // the last thing itself (the work directory, an entry's file, an entry met during removal), the
 // racer must not get anything through.
 #include <gtest/gtest.h>
@@ -8,15 +8,16 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "faults/posix/libc_faults.hpp"
 #include "payload/archive.hpp"
 #include "platform/fs.hpp"
-#include "race/path_calls.hpp"
 #include "setup/work_directory.hpp"
 #include "support/zip_builder.hpp"
 
@@ -45,6 +46,13 @@ Tree snapshot(const fs::path& root) {
   return tree;
 }
 
+// The racer: it moves once, right before or right after the first call of the code under test that
+// looks up `name` or makes something there; its own calls are not watched.
+faults::Fault racer(std::string name, faults::Act when, std::function<void()> move) {
+  return {.call = faults::Call::any_lookup, .act = when, .name = std::move(name), .hook = std::move(move)};
+}
+using faults::Act;
+
 // Moves a folder aside and puts a link to `target` in its place (or just the link, where nothing is).
 void swap_for_link(const fs::path& folder, const fs::path& aside, const fs::path& target) {
   struct stat st {};
@@ -61,7 +69,6 @@ class Race : public ::testing::Test {
     std::ofstream(root_ / "outside" / "keep.txt") << "untouched";
   }
   void TearDown() override {
-    race::disarm();
     std::error_code ignored;
     fs::remove_all(root_, ignored);  // the host's removal: links are removed, not followed
   }
@@ -92,13 +99,13 @@ ZipEntry file(std::string name, std::string data) { return ZipEntry{.name = std:
 TEST_F(Race, LinkAppearingAtTheEntrysOwnNameIsNotWrittenThrough) {
   const fs::path dest = root_ / "dest";
   fs::create_directories(dest);
-  race::arm("evil.txt", race::When::After, [&] {
+  faults::Armed moved(racer("evil.txt", Act::After, [&] {
     swap_for_link(dest / "evil.txt", dest / "moved.txt", outside() / "keep.txt");
-  });
+  }));
 
   (void)extract({file("evil.txt", "evil")}, dest);
 
-  ASSERT_TRUE(race::disarm()) << "the racer never moved: the extraction reached evil.txt through no watched call";
+  ASSERT_EQ(moved.taken(), 1) << "the racer never moved: the extraction reached evil.txt through no watched call";
   EXPECT_EQ(snapshot(outside()), outside_as_it_was());
 }
 
@@ -107,13 +114,13 @@ TEST_F(Race, LinkAppearingAtTheEntrysOwnNameIsNotWrittenThrough) {
 // made the folder in that very call, moves it aside first).
 TEST_F(Race, LinkPutWhereTheWorkDirectoryIsToBeIsNeverExtractedInto) {
   const fs::path work = root_ / "zarvo-setup-race";
-  race::arm("zarvo-setup-race", race::When::After, [&] { swap_for_link(work, root_ / "moved", outside()); });
+  faults::Armed moved(racer("zarvo-setup-race", Act::After, [&] { swap_for_link(work, root_ / "moved", outside()); }));
 
   if (setup::create_work_directory(work.string())) {
     (void)extract({file("install.ps1", "evil"), file("bin/zarvo.exe", "evil")}, work);
   }
 
-  ASSERT_TRUE(race::disarm()) << "the racer never moved: the work directory was made through no watched call";
+  ASSERT_EQ(moved.taken(), 1) << "the racer never moved: the work directory was made through no watched call";
   EXPECT_EQ(snapshot(outside()), outside_as_it_was());
 }
 
@@ -125,11 +132,11 @@ TEST_F(Race, FolderSwappedForALinkDuringTheTreeRemovalIsNotFollowed) {
   fs::create_directories(tree / "sub" / "deeper");
   std::ofstream(tree / "sub" / "deeper" / "f.txt") << "f";
   std::ofstream(tree / "top.txt") << "t";
-  race::arm("sub", race::When::Before, [&] { swap_for_link(tree / "sub", root_ / "moved", outside()); });
+  faults::Armed moved(racer("sub", Act::Before, [&] { swap_for_link(tree / "sub", root_ / "moved", outside()); }));
 
   const auto removed = platform::remove_directory_all(tree.string());
 
-  ASSERT_TRUE(race::disarm()) << "the racer never moved: the removal reached sub through no watched call";
+  ASSERT_EQ(moved.taken(), 1) << "the racer never moved: the removal reached sub through no watched call";
   ASSERT_TRUE(removed.has_value()) << platform::error_text(removed.error());
   EXPECT_EQ(snapshot(root_), (Tree{{root_.filename().string(), "<dir>"},
                                    {root_.filename().string() + "/moved", "<dir>"},
@@ -137,6 +144,51 @@ TEST_F(Race, FolderSwappedForALinkDuringTheTreeRemovalIsNotFollowed) {
                                    {root_.filename().string() + "/moved/deeper/f.txt", "f"},
                                    {root_.filename().string() + "/outside", "<dir>"},
                                    {root_.filename().string() + "/outside/keep.txt", "untouched"}}));
+}
+
+// The racer adds a file to the tree after the removal has listed the tree's top: the top is not
+// empty when its turn comes, so the removal lists it again and takes the newcomer too.
+TEST_F(Race, AnEntryCreatedDuringTheTreeRemovalIsRemovedByAnotherPass) {
+  const fs::path tree = root_ / "tree";
+  fs::create_directories(tree / "sub");
+  std::ofstream(tree / "sub" / "f.txt") << "f";
+  faults::Armed moved(racer("sub", Act::After, [&] { std::ofstream(tree / "late.txt") << "late"; }));
+
+  const auto removed = platform::remove_directory_all(tree.string());
+
+  ASSERT_EQ(moved.taken(), 1) << "the racer never moved: the removal reached sub through no watched call";
+  ASSERT_TRUE(removed.has_value()) << platform::error_text(removed.error());
+  EXPECT_EQ(snapshot(root_), (Tree{{root_.filename().string(), "<dir>"},
+                                   {root_.filename().string() + "/outside", "<dir>"},
+                                   {root_.filename().string() + "/outside/keep.txt", "untouched"}}));
+}
+
+// The racer changes dest/sub after the removal listed it as a folder and before it opens it: gone
+// altogether, or a file now. The removal takes what is there and ends without an error.
+TEST_F(Race, AFolderGoneOrMadeAFileBeforeTheRemovalOpensItIsTakenAsItIsNow) {
+  const std::pair<std::string, std::function<void(const fs::path&)>> moves[] = {
+      {"gone", [](const fs::path& sub) { fs::remove_all(sub); }},
+      {"a file", [](const fs::path& sub) {
+         fs::remove_all(sub);
+         std::ofstream(sub) << "now a file";
+       }},
+  };
+  for (const auto& [what, move] : moves) {
+    SCOPED_TRACE(what);
+    const fs::path tree = root_ / "tree";
+    fs::create_directories(tree / "sub");
+    std::ofstream(tree / "sub" / "f.txt") << "f";
+    std::ofstream(tree / "top.txt") << "t";
+    faults::Armed moved(racer("sub", Act::Before, [&, move = move] { move(tree / "sub"); }));
+
+    const auto removed = platform::remove_directory_all(tree.string());
+
+    ASSERT_EQ(moved.taken(), 1) << "the racer never moved: the removal reached sub through no watched call";
+    ASSERT_TRUE(removed.has_value()) << platform::error_text(removed.error());
+    EXPECT_EQ(snapshot(root_), (Tree{{root_.filename().string(), "<dir>"},
+                                     {root_.filename().string() + "/outside", "<dir>"},
+                                     {root_.filename().string() + "/outside/keep.txt", "untouched"}}));
+  }
 }
 
 }  // namespace

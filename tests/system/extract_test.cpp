@@ -194,6 +194,29 @@ TEST_F(Extract, FileInTheWayOfAFolderIsAnIoError) {
   EXPECT_EQ(tree(), (Tree{{"dest", "<dir>"}, {"dest/plain", "x"}}));
 }
 
+TEST_F(Extract, AFolderEntryWhereAFileWasExtractedIsAnIoError) {
+  const auto result = extract({file("x", "data"), directory("x/"), file("after.txt", "never")});
+  ASSERT_FALSE(result.has_value());
+  const auto made = platform::create_directory_all(utf8(scratch.dest() / "x"));
+  ASSERT_FALSE(made.has_value());
+  EXPECT_EQ(result.error(), ArchiveError::io(platform::error_text(made.error())));
+  EXPECT_EQ(tree(), (Tree{{"dest", "<dir>"}, {"dest/x", "data"}}));
+}
+
+TEST_F(Extract, ADestinationBelowAFileIsAnIoErrorBeforeAnythingIsWritten) {
+  write_text(scratch.root() / "file", "kept");
+  const fs::path destination = scratch.root() / "file" / "dest";
+  const Zip zip = build_zip({file("x", "y")});  // the archive borrows these bytes
+  auto archive = payload::open_archive(zip.span());
+  ASSERT_TRUE(archive.has_value());
+  const auto result = payload::extract_all(*archive, utf8(destination));
+  ASSERT_FALSE(result.has_value());
+  const auto made = platform::create_directory_all(utf8(destination));
+  ASSERT_FALSE(made.has_value());
+  EXPECT_EQ(result.error(), ArchiveError::io(platform::error_text(made.error())));
+  EXPECT_EQ(tree(), (Tree{{"file", "kept"}}));
+}
+
 TEST_F(Extract, WrongCrcLeavesTheFileWrittenInFullAndStops) {
   const std::string data(3 * 1024 * 1024 + 17, 'q');
   for (const std::uint16_t method : {0, 8}) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdint>
 #include <string>
 
 #include "platform/console/console.hpp"
@@ -82,6 +83,14 @@ std::uint32_t scenario_body() {
     return 0;
   }
 #endif
+  if (scenario == "fault") {
+#ifdef _WIN32
+    ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+#endif
+    print_thread_id();
+    *reinterpret_cast<volatile int*>(std::uintptr_t{16}) = 1;  // far from any stack
+    return 0;
+  }
   if (scenario == "overflow") {
 #ifdef _WIN32
     // No crash dialog or debugger: the process is to end with the overflow status.
@@ -178,6 +187,27 @@ TEST(FatalStop, ABacktraceReplacesTheHintWhenAskedFor) {
   EXPECT_EQ(child.status, 101u);
 }
 
+// ZARVO_BACKTRACE asks for a backtrace unless it is empty or exactly "0"; the Windows backend reads
+// it into a small buffer without allocating, so a long or non-ASCII value must still count.
+TEST(FatalStop, EveryBacktraceValueButEmptyAndZeroAsksForTheBacktrace) {
+  const auto report = [](const std::string& out) {
+    const auto [thread, rest] = split_thread_line(out);
+    return "\nthread 'main' (" + thread + ") panicked at " + stop_site_text() + ":\nthe check failed\n";
+  };
+  for (const char* value : {"", "0"}) {
+    SCOPED_TRACE(std::string("ZARVO_BACKTRACE=") + value);
+    const auto child = platform_test::run_fixture("stop", {{"ZARVO_BACKTRACE", value}});
+    EXPECT_EQ(child.err, report(child.out) + std::string(hint));
+    EXPECT_EQ(child.status, 101u);
+  }
+  for (const std::string& value : {std::string("full"), std::string("\xC3\xA9"), std::string(40, '0')}) {
+    SCOPED_TRACE("ZARVO_BACKTRACE=" + value);
+    const auto child = platform_test::run_fixture("stop", {{"ZARVO_BACKTRACE", value}});
+    EXPECT_TRUE(child.err.starts_with(report(child.out) + "stack backtrace:\n  0: 0x")) << child.err;
+    EXPECT_EQ(child.status, 101u);
+  }
+}
+
 TEST(FatalStop, RunningOutOfMemoryReportsTheSizeAndAborts) {
 #if !ZARVO_GLOBAL_NEW_REPLACED
   GTEST_SKIP() << "this build keeps the C++ runtime's operator new (ZARVO_REPLACE_GLOBAL_NEW=OFF), "
@@ -193,6 +223,24 @@ TEST(FatalStop, RunningOutOfMemoryReportsTheSizeAndAborts) {
 #else
   EXPECT_FALSE(child.exited);
   EXPECT_EQ(child.status, static_cast<std::uint32_t>(SIGABRT));
+#endif
+}
+
+// The stack-overflow watch sees every fault; one elsewhere gets no report and ends the process as
+// the system ends it.
+TEST(FatalStop, AFaultThatIsNoStackOverflowIsNotReportedAsOne) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer reports faults itself";
+#endif
+  const auto child = platform_test::run_fixture("fault");
+  const auto [thread, rest] = split_thread_line(child.out);
+  ASSERT_FALSE(thread.empty()) << child.out;
+  EXPECT_EQ(child.err, "");
+#ifdef _WIN32
+  EXPECT_EQ(child.status, 0xC0000005u);  // STATUS_ACCESS_VIOLATION
+#else
+  EXPECT_FALSE(child.exited);
+  EXPECT_EQ(child.status, static_cast<std::uint32_t>(SIGSEGV));
 #endif
 }
 

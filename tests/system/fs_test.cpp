@@ -291,6 +291,16 @@ TEST_F(FileSystem, LargeWritesArriveWhole) {
 
 // ---- resolve_path ------------------------------------------------------------------------------
 
+#ifndef _WIN32
+// A write the system refuses is an error, not a short success: the full device refuses every byte.
+TEST_F(FileSystem, AWriteTheSystemRefusesFailsWithItsError) {
+  auto file = platform::create_file("/dev/full");
+  ASSERT_TRUE(file) << describe(file);
+  const std::string bytes(100, 'x');
+  expect_os_error(platform::write_file(*file, std::as_bytes(std::span(bytes))), ENOSPC);
+}
+#endif
+
 TEST_F(FileSystem, ResolvingGivesTheFinalPathOfTheSameDirectory) {
   const std::string dir = at({"resolved"});
   make_directory(dir);

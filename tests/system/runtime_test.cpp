@@ -36,6 +36,14 @@ TEST(EnvironmentVariable, ANameWithANulIsAbsentWithoutALookup) {
   EXPECT_EQ(platform::environment_variable(""), std::nullopt);
 }
 
+// A name with "=" names no variable: "A=B" must not find A through a value that begins with "B=".
+TEST(EnvironmentVariable, ANameHoldingAnEqualsSignIsAbsent) {
+  ScopedVariable set("ZARVO_TEST_EQ", "B=value");
+  EXPECT_EQ(platform::environment_variable("ZARVO_TEST_EQ"), std::optional<std::string>("B=value"));
+  EXPECT_EQ(platform::environment_variable("ZARVO_TEST_EQ=B"), std::nullopt);
+  EXPECT_EQ(platform::environment_variable("="), std::nullopt);
+}
+
 TEST(TempDirectory, IsAnAbsolutePathEndingInASeparator) {
   const std::string directory = platform::temp_directory();
   ASSERT_FALSE(directory.empty());
@@ -68,6 +76,10 @@ TEST(TempDirectory, FollowsTheConfiguredVariableExactly) {
   }
   {
     ScopedVariable tmpdir("TMPDIR", std::nullopt);
+    EXPECT_EQ(platform::temp_directory(), "/tmp/");
+  }
+  {
+    ScopedVariable tmpdir("TMPDIR", "");  // set but empty: as if unset
     EXPECT_EQ(platform::temp_directory(), "/tmp/");
   }
 #endif

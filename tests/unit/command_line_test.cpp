@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cwchar>
 #include <set>
 
 #include "platform/text.hpp"
@@ -48,6 +50,29 @@ platform::Result<std::u16string> fake_full_path(std::u16string_view path, std::u
   return out;
 }
 
+// The process layer is compiled for char16_t and, inside the Windows backend, for wchar_t. Where
+// wchar_t holds UTF-16 units, each answer checked below is asked of the wchar_t instantiation too,
+// which must give the same (and, searching for a program, ask the same of the system).
+#if WCHAR_MAX <= 0xFFFF
+#define ZARVO_WCHAR_IS_UTF16 1
+
+std::wstring to_wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+std::u16string from_wide(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
+
+platform::Result<std::u16string> from_wide_result(const platform::Result<std::wstring>& result) {
+  if (!result) return std::unexpected(result.error());
+  return from_wide(*result);
+}
+
+platform::windows_rules::FullPathQuery<wchar_t> wide_query(FullPathQuery query) {
+  return [query = std::move(query)](std::wstring_view path) -> platform::Result<std::wstring> {
+    auto full = query(from_wide(path));
+    if (!full) return std::unexpected(full.error());
+    return to_wide(*full);
+  };
+}
+#endif
+
 // A Windows machine: a set of existing entries (names compared without case, as NTFS does) and
 // the folders the queries report. Every existence test is logged in order.
 struct FakeWindows {
@@ -61,25 +86,52 @@ struct FakeWindows {
 
   void add(std::string_view entry) { entries.insert(lowered(utf16(entry))); }
 
-  ProgramQueries queries() {
-    return ProgramQueries{
+  // The same machine in units of type Unit; existence tests are logged in `log`.
+  template <typename Unit>
+  process::ProgramQueries<Unit> queries_in(std::vector<std::string>& log) {
+    using String = std::basic_string<Unit>;
+    const auto units = [](const std::optional<std::string>& text) -> std::optional<String> {
+      const auto converted = wide(text);
+      if (!converted) return std::nullopt;
+      return String(converted->begin(), converted->end());
+    };
+    return process::ProgramQueries<Unit>{
         .exists =
-            [this](std::u16string_view name) {
-              asked.push_back(utf8(std::u16string(name)));
-              return entries.contains(lowered(name));
+            [this, &log](std::basic_string_view<Unit> name) {
+              const std::u16string units16(name.begin(), name.end());
+              log.push_back(utf8(units16));
+              return entries.contains(lowered(units16));
             },
-        .executable_path = [this] { return wide(executable); },
-        .system_directory = [this] { return wide(system); },
-        .windows_directory = [this] { return wide(windows); },
-        .path_variable = [this] { return wide(path); },
-        .full_path = [this](std::u16string_view p) { return fake_full_path(p, cwd); },
+        .executable_path = [this, units] { return units(executable); },
+        .system_directory = [this, units] { return units(system); },
+        .windows_directory = [this, units] { return units(windows); },
+        .path_variable = [this, units] { return units(path); },
+        .full_path = [this](std::basic_string_view<Unit> p) -> platform::Result<String> {
+          const auto full = fake_full_path(std::u16string(p.begin(), p.end()), cwd);
+          if (!full) return std::unexpected(full.error());
+          return String(full->begin(), full->end());
+        },
     };
   }
 
+  ProgramQueries queries() { return queries_in<char16_t>(asked); }
+
   platform::Result<std::string> resolve(std::string_view program) {
+    [[maybe_unused]] const std::size_t asked_before = asked.size();
     auto resolved = process::resolve_program(program, queries());
-    if (!resolved) return std::unexpected(resolved.error());
-    return utf8(*resolved);
+    const platform::Result<std::string> answer =
+        resolved ? platform::Result<std::string>(utf8(*resolved)) : std::unexpected(resolved.error());
+#ifdef ZARVO_WCHAR_IS_UTF16
+    std::vector<std::string> wide_asked;
+    const auto wide_resolved = process::resolve_program(program, queries_in<wchar_t>(wide_asked));
+    EXPECT_EQ(wide_resolved ? platform::Result<std::string>(utf8(from_wide(*wide_resolved)))
+                            : std::unexpected(wide_resolved.error()),
+              answer)
+        << "wchar_t";
+    EXPECT_EQ(wide_asked, std::vector<std::string>(asked.begin() + static_cast<std::ptrdiff_t>(asked_before), asked.end()))
+        << "wchar_t";
+#endif
+    return answer;
   }
 };
 
@@ -234,6 +286,13 @@ TEST(SplitPathVariable, SplitsAtSemicolonsOutsideQuotesAndSkipsEmptyEntries) {
     std::vector<std::string> entries;
     for (const auto& entry : process::split_path_variable<char16_t>(utf16(c.value))) entries.push_back(utf8(entry));
     EXPECT_EQ(entries, c.entries);
+#ifdef ZARVO_WCHAR_IS_UTF16
+    std::vector<std::string> wide_entries;
+    for (const auto& entry : process::split_path_variable<wchar_t>(to_wide(utf16(c.value)))) {
+      wide_entries.push_back(utf8(from_wide(entry)));
+    }
+    EXPECT_EQ(wide_entries, c.entries) << "wchar_t";
+#endif
   }
 }
 
@@ -283,12 +342,26 @@ TEST(ApplicationNameForm, KeepsShortRootedAndVerbatimPathsAndMakesTheRestAbsolut
     calls = 0;
     EXPECT_EQ(process::application_name_form<char16_t>(c.path, full_path), c.expected);
     EXPECT_EQ(calls, c.full_path_calls);
+#ifdef ZARVO_WCHAR_IS_UTF16
+    calls = 0;
+    EXPECT_EQ(from_wide_result(process::application_name_form<wchar_t>(to_wide(c.path), wide_query(full_path))),
+              c.expected)
+        << "wchar_t";
+    EXPECT_EQ(calls, c.full_path_calls) << "wchar_t";
+#endif
   }
 
   EXPECT_EQ(process::application_name_form<char16_t>(uR"(bad|name.exe)", full_path), std::unexpected(PlatformError::os(123)));
   EXPECT_EQ(process::application_name_form<char16_t>(std::u16string(u"C:\\a\0b", 6), full_path),
             std::unexpected(PlatformError::message(ErrorKind::InvalidInput,
                                                    "strings passed to WinAPI cannot contain NULs")));
+#ifdef ZARVO_WCHAR_IS_UTF16
+  EXPECT_EQ(process::application_name_form<wchar_t>(LR"(bad|name.exe)", wide_query(full_path)),
+            std::unexpected(PlatformError::os(123)));
+  EXPECT_EQ(process::application_name_form<wchar_t>(std::wstring(L"C:\\a\0b", 6), wide_query(full_path)),
+            std::unexpected(PlatformError::message(ErrorKind::InvalidInput,
+                                                   "strings passed to WinAPI cannot contain NULs")));
+#endif
 }
 
 TEST(RefuseBatchScript, RefusesBatAndCmdOnceMadeAbsolute) {
@@ -313,14 +386,26 @@ TEST(RefuseBatchScript, RefusesBatAndCmdOnceMadeAbsolute) {
     } else {
       EXPECT_TRUE(result);
     }
+#ifdef ZARVO_WCHAR_IS_UTF16
+    EXPECT_EQ(process::refuse_batch_script<wchar_t>(to_wide(c.name), wide_query(full_path)), result) << "wchar_t";
+#endif
   }
   EXPECT_EQ(process::refuse_batch_script<char16_t>(u"a|b.bat", full_path), std::unexpected(PlatformError::os(123)));
+#ifdef ZARVO_WCHAR_IS_UTF16
+  EXPECT_EQ(process::refuse_batch_script<wchar_t>(L"a|b.bat", wide_query(full_path)), std::unexpected(PlatformError::os(123)));
+#endif
 }
 
 // The line as UTF-8, or the error's text.
 std::string line_text(std::string_view program, const std::vector<std::string>& arguments) {
   const auto line = process::build_command_line<char16_t>(program, arguments);
-  return line ? utf8(*line) : "error: " + platform::error_text(line.error());
+  const std::string text = line ? utf8(*line) : "error: " + platform::error_text(line.error());
+#ifdef ZARVO_WCHAR_IS_UTF16
+  const auto wide_line = process::build_command_line<wchar_t>(program, arguments);
+  EXPECT_EQ(wide_line ? utf8(from_wide(*wide_line)) : "error: " + platform::error_text(wide_line.error()), text)
+      << "wchar_t";
+#endif
+  return text;
 }
 
 TEST(BuildCommandLine, QuotesAndEscapesEveryArgument) {
@@ -372,11 +457,19 @@ TEST(BuildCommandLine, RefusesANulInAnyArgumentOrTheProgram) {
   const std::vector<std::string> arguments = {"fine", std::string("bad\0arg", 7)};
   EXPECT_EQ(process::build_command_line<char16_t>("prog", arguments), nul_in_data);
   EXPECT_EQ(process::build_command_line<char16_t>(std::string("pro\0g", 5), {}), nul_in_data);
+#ifdef ZARVO_WCHAR_IS_UTF16
+  EXPECT_EQ(process::build_command_line<wchar_t>("prog", arguments), nul_in_data);
+  EXPECT_EQ(process::build_command_line<wchar_t>(std::string("pro\0g", 5), {}), nul_in_data);
+#endif
   // A program given as a path is handed to the system as such.
   for (const std::string& program : {std::string("C:\\a\0b.exe", 10), std::string("a/b\0", 4)}) {
     SCOPED_TRACE(::testing::PrintToString(program));
     EXPECT_EQ(process::build_command_line<char16_t>(program, {}),
               std::unexpected(PlatformError::message(ErrorKind::InvalidInput, "strings passed to WinAPI cannot contain NULs")));
+#ifdef ZARVO_WCHAR_IS_UTF16
+    EXPECT_EQ(process::build_command_line<wchar_t>(program, {}),
+              std::unexpected(PlatformError::message(ErrorKind::InvalidInput, "strings passed to WinAPI cannot contain NULs")));
+#endif
   }
 }
 

@@ -125,6 +125,16 @@ TEST(ConsoleUtf8Writer, PartialAcceptanceReportsTheBytesOfTheAcceptedUnits) {
   console.script = {2};
   EXPECT_EQ(writer.write("a\xE2\x80\x94" "b", console), Result<std::size_t>(4));
   EXPECT_EQ(console.shown, u"a\u2014");
+  // One, two and three bytes per unit: "aé—" is 1 + 2 + 3 bytes.
+  for (std::size_t taken = 1; taken <= 3; ++taken) {
+    SCOPED_TRACE(taken);
+    ConsoleUtf8Writer each;
+    ScriptedConsole partial;
+    partial.script = {taken};
+    const std::size_t bytes[] = {0, 1, 3, 6};  // by units taken
+    EXPECT_EQ(each.write("a\xC3\xA9\xE2\x80\x94z", partial), Result<std::size_t>(bytes[taken]));
+    EXPECT_EQ(partial.shown, std::u16string(u"a\u00E9\u2014").substr(0, taken));
+  }
 }
 
 TEST(ConsoleUtf8Writer, SurrogatePairIsNeverCut) {

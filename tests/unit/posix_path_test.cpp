@@ -1,6 +1,7 @@
-// The POSIX path rules of the host lane: whether a path lies below another.
+// The POSIX path rules of the host lane: joining, parents, and whether a path lies below another.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "platform/path.hpp"
@@ -31,6 +32,43 @@ TEST(PosixLiesBelow, ComponentByComponent) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.path) + " below " + std::string(c.base));
     EXPECT_EQ(platform::lies_below(c.base, c.path), c.below);
+  }
+}
+
+TEST(PosixJoinPath, OneSlashBetweenUnlessTheBaseEndsInOneOrIsEmptyAndARootedPathReplacesTheBase) {
+  const std::string_view cases[][3] = {
+      {"/tmp", "x", "/tmp/x"},
+      {"/tmp/", "x", "/tmp/x"},
+      {"", "x", "x"},
+      {"rel", "x/y", "rel/x/y"},
+      {"/tmp", "", "/tmp/"},
+      {"/tmp", "/etc/x", "/etc/x"},
+  };
+  for (const auto& [base, more, joined] : cases) {
+    SCOPED_TRACE(std::string(base) + " + " + std::string(more));
+    EXPECT_EQ(platform::join_path(base, more), joined);
+  }
+}
+
+TEST(PosixParentPath, DropsTheLastComponentAndHasNoneForTheRootAndEmpty) {
+  const std::pair<std::string_view, std::optional<std::string_view>> cases[] = {
+      {"", std::nullopt},
+      {"/", std::nullopt},
+      {"//", std::nullopt},
+      {"/.", std::nullopt},
+      {"a", ""},
+      {".", ""},
+      {"/a", "/"},
+      {"//a", "/"},
+      {"/a/b", "/a"},
+      {"/a/b//", "/a"},
+      {"a/./b", "a"},
+      {"./a", "."},
+      {"/a/.", "/"},
+  };
+  for (const auto& [path, parent] : cases) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(platform::parent_path(path), parent ? std::optional<std::string>(*parent) : std::nullopt);
   }
 }
 

@@ -52,6 +52,7 @@ void sleep_for(std::uint64_t seconds, std::uint32_t nanoseconds) {
 void exit_process(std::uint32_t code) {
   static std::atomic<bool> finished{false};
   if (!finished.exchange(true)) finish_stdout();
+  detail::write_coverage_counters();
   ::_exit(static_cast<int>(code));
 }
 

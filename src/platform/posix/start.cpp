@@ -35,6 +35,7 @@ void on_fault(int signal, siginfo_t* info, void*) {
   struct sigaction default_action = {};
   default_action.sa_handler = SIG_DFL;
   ::sigaction(signal, &default_action, nullptr);
+  detail::write_coverage_counters();
 }
 
 void watch_for_stack_overflow() {
@@ -99,7 +100,10 @@ void write_backtrace() {
 #endif
 }
 
-void abort_process() { std::abort(); }
+void abort_process() {
+  write_coverage_counters();
+  std::abort();
+}
 
 }  // namespace detail
 

@@ -1,10 +1,8 @@
 // Final paths and links on Windows.
-#include <cstring>
 #include <vector>
 
 #include "platform/fs.hpp"
-#include "platform/little_endian.hpp"
-#include "platform/path_chars.hpp"
+#include "platform/text.hpp"
 #include "platform/windows/fs_internal.hpp"
 #include "platform/windows_rules.hpp"
 
@@ -18,31 +16,13 @@ using windows::UniqueHandle;
 
 namespace {
 
-constexpr DWORD tag_symlink = 0xA000000C;
-constexpr DWORD tag_mount_point = 0xA0000003;
-constexpr DWORD symlink_flag_relative = 0x1;
 constexpr std::size_t reparse_buffer_size = 16384;
-constexpr std::size_t reparse_header_size = 8;  // tag, data length, reserved
 
-// \??\C:\x is given back as C:\x, \??\UNC\server\share\x as \\server\share\x, when that ordinary
-// form is short enough and means the same thing; otherwise as the verbatim \\?\ form.
-std::wstring target_from_nt_form(std::wstring target) {
-  if (!target.starts_with(LR"(\??\)")) return target;
-  target[1] = L'\\';  // the NT prefix becomes the verbatim one
-
-  const std::wstring_view rest = std::wstring_view(target).substr(4);
-  std::wstring ordinary;
-  if (rest.starts_with(LR"(UNC\)")) {
-    ordinary = LR"(\\)" + std::wstring(rest.substr(4));
-  } else if (rest.size() >= 3 && is_ascii_letter(rest[0]) && rest[1] == L':' && rest[2] == L'\\') {
-    ordinary = std::wstring(rest);
-  } else {
-    return target;
-  }
-  if (ordinary.size() + 1 > windows_rules::max_path_units) return target;
-  const auto full = windows::full_path_name(ordinary);
-  if (full && *full == ordinary) return ordinary;
-  return target;
+// GetFullPathNameW for the pure rules, which hold UTF-16 as char16_t.
+Result<std::u16string> full_path_u16(std::u16string_view path) {
+  auto full = windows::full_path_name(std::wstring_view(reinterpret_cast<const wchar_t*>(path.data()), path.size()));
+  if (!full) return std::unexpected(full.error());
+  return std::u16string(reinterpret_cast<const char16_t*>(full->data()), full->size());
 }
 
 }  // namespace
@@ -73,34 +53,9 @@ Result<std::string> read_link(std::string_view path) {
   }
   handle.reset();
 
-  const auto malformed = [] {
-    return std::unexpected(PlatformError::message(ErrorKind::InvalidData, "malformed reparse point data"));
-  };
-  const little_endian::Bytes data(std::span<const std::byte>(buffer).first(returned));
-  // Tag, data length, reserved; then substitute name offset and length, print name offset and
-  // length, and for a symbolic link its flags; then the names.
-  const auto header = data.record<reparse_header_size>(0);
-  if (!header) return malformed();
-  const DWORD tag = header->u32<0>();
-  if (tag != tag_symlink && tag != tag_mount_point) {
-    return std::unexpected(PlatformError::message(ErrorKind::Unsupported, "Unsupported reparse point type"));
-  }
-  const bool symlink = tag == tag_symlink;
-  const std::size_t path_buffer = reparse_header_size + 8 + (symlink ? 4 : 0);
-  const std::size_t data_end = std::min<std::size_t>(returned, reparse_header_size + header->u16<4>());
-  if (data_end < path_buffer) return malformed();
-  // Both fit now: the names' fields end at 16 bytes, a symbolic link's flags at 20.
-  const auto name_fields = data.record<reparse_header_size + 8>(0);
-  const auto link_fields = data.record<reparse_header_size + 12>(0);
-  const std::size_t offset = name_fields->u16<reparse_header_size>();
-  const std::size_t length = name_fields->u16<reparse_header_size + 2>();
-  if (offset % 2 != 0 || length % 2 != 0 || path_buffer + offset + length > data_end) return malformed();
-
-  std::wstring target(length / 2, L'\0');
-  std::memcpy(target.data(), buffer.data() + path_buffer + offset, length);
-  const bool relative = symlink && (link_fields->u32<reparse_header_size + 8>() & symlink_flag_relative);
-  if (relative) return windows::utf8_from_wide(target);
-  return windows::utf8_from_wide(target_from_nt_form(std::move(target)));
+  auto target = windows_rules::link_target(std::span<const std::byte>(buffer).first(returned), full_path_u16);
+  if (!target) return std::unexpected(target.error());
+  return from_utf16(*target);
 }
 
 Result<void> create_link(std::string_view target, std::string_view link_path, bool directory) {

@@ -17,6 +17,7 @@ namespace {
 
 constexpr int max_attempts = 50;
 constexpr NTSTATUS status_invalid_parameter = static_cast<NTSTATUS>(0xC000000D);
+constexpr NTSTATUS status_delete_pending = static_cast<NTSTATUS>(0xC0000056);
 constexpr auto file_disposition_info_ex = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
 // Delete, POSIX semantics (the name goes when the handle closes), ignore the read-only attribute.
 constexpr DWORD posix_delete_flags = 0x13;
@@ -62,6 +63,9 @@ Result<UniqueHandle> open_relative(HANDLE parent, std::wstring_view name, ACCESS
       dont_reparse_in_use = false;
       continue;
     }
+    // The system's translation makes a pending deletion "access denied"; it is kept apart, as
+    // an entry on its way out counts as removed.
+    if (status == status_delete_pending) return std::unexpected(os_error(windows::error_delete_pending));
     return std::unexpected(os_error(::RtlNtStatusToDosError(status)));
   }
 }

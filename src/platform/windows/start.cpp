@@ -19,10 +19,24 @@ void describe_thread_as_main() {
   reinterpret_cast<SetDescription>(reinterpret_cast<void*>(found))(::GetCurrentThread(), L"main");
 }
 
+#ifdef ZARVO_COVERAGE
+DWORD WINAPI write_coverage_counters(void*) {
+  detail::write_coverage_counters();
+  return 0;
+}
+#endif
+
 // Runs on the overflowed thread's reserved stack: nothing here allocates.
 LONG CALLBACK report_stack_overflow(EXCEPTION_POINTERS* info) {
   if (info->ExceptionRecord->ExceptionCode == EXCEPTION_STACK_OVERFLOW) {
     detail::write_stderr_raw(stack_overflow_report(::GetCurrentThreadId()).view());
+#ifdef ZARVO_COVERAGE
+    // The reserved stack has no room for writing the counters; another thread's has.
+    if (HANDLE writer = ::CreateThread(nullptr, 0, write_coverage_counters, nullptr, 0, nullptr)) {
+      ::WaitForSingleObject(writer, INFINITE);
+      ::CloseHandle(writer);
+    }
+#endif
   }
   return EXCEPTION_CONTINUE_SEARCH;  // the system ends the process with the overflow status
 }
@@ -102,6 +116,7 @@ void write_backtrace() {
 }
 
 void abort_process() {
+  write_coverage_counters();
   // __fastfail(FAST_FAIL_FATAL_APP_EXIT): ends the process at once, with no handler run.
   __asm__ volatile("int $0x29" : : "c"(FAST_FAIL_FATAL_APP_EXIT) : "memory");
   ::TerminateProcess(::GetCurrentProcess(), 3);

@@ -66,6 +66,45 @@ TEST_F(FileSystemWindows, RemovingAFileHeldWithoutDeleteSharingFailsAsNotADirect
   EXPECT_EQ(read_text(path), "held");
 }
 
+// Another holder of a file inside the tree: opened for reading, sharing what `share` says.
+class HeldFile {
+ public:
+  HeldFile(const std::string& path, DWORD share)
+      : handle_(::CreateFileW(wide(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr)) {}
+  ~HeldFile() { release(); }
+  HeldFile(const HeldFile&) = delete;
+  HeldFile& operator=(const HeldFile&) = delete;
+  bool held() const { return handle_ != INVALID_HANDLE_VALUE; }
+  void release() {
+    if (held()) ::CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+// Deletion is refused while someone holds the file without sharing deletion; the removal retries
+// a bounded number of times, then gives the sharing violation, and the file keeps its contents.
+TEST_F(FileSystemWindows, RemovingATreeWhoseFileIsHeldWithoutDeleteSharingFailsWithTheSharingViolation) {
+  const std::string tree = at({"tree"});
+  make_directory(tree);
+  const std::string held_path = platform::join_path(tree, "held.txt");
+  write_text(held_path, "held");
+  HeldFile held(held_path, FILE_SHARE_READ | FILE_SHARE_WRITE);
+  ASSERT_TRUE(held.held());
+
+  auto removed = platform::remove_directory_all(tree);
+  ASSERT_FALSE(removed);
+  EXPECT_EQ(removed.error(), platform::PlatformError::os(ERROR_SHARING_VIOLATION)) << describe(removed);
+  EXPECT_EQ(read_text(held_path), "held");
+
+  held.release();
+  auto again = platform::remove_directory_all(tree);
+  ASSERT_TRUE(again) << describe(again);
+  EXPECT_FALSE(exists(tree));
+}
+
 TEST_F(FileSystemWindows, CreatingTheDriveRootSucceeds) {
   EXPECT_TRUE(platform::create_directory_all("C:\\"));
   EXPECT_TRUE(platform::create_directory_all("C:"));
