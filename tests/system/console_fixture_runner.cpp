@@ -1,8 +1,6 @@
 // The console fixture program started through the child launcher of the backend.
 #include "system/console_fixture_runner.hpp"
 
-#include "system/child_capture.hpp"
-
 namespace console_test {
 
 namespace {
@@ -25,29 +23,9 @@ FixtureRun run_fixture(std::string_view mode, Output output, Input input, std::s
   request.arguments = {std::string(mode)};
   // The fatal report's last line depends on it.
   request.environment = {{"ZARVO_BACKTRACE", std::nullopt}};
-  switch (input) {
-    case Input::file:
-      request.input = platform_test::ChildInput::bytes;
-      request.input_bytes = input_bytes;
-      break;
-    case Input::closed:
-      request.input = platform_test::ChildInput::closed;
-      break;
-    case Input::pipe_writer_gone:
-      request.input = platform_test::ChildInput::pipe_writer_gone;
-      break;
-  }
-  switch (output) {
-    case Output::file:
-      request.output = platform_test::ChildOutput::captured;
-      break;
-    case Output::closed:
-      request.output = platform_test::ChildOutput::closed;
-      break;
-    case Output::pipe_reader_gone:
-      request.output = platform_test::ChildOutput::pipe_reader_gone;
-      break;
-  }
+  request.input = input;
+  request.input_bytes = input_bytes;
+  request.output = output;
   const platform_test::ChildCapture child = platform_test::run_child(request);
   FixtureRun run;
   // A death by signal shows as 128 + the signal, so that it never passes for an exit code.

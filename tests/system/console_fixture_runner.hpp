@@ -6,26 +6,20 @@
 #include <string>
 #include <string_view>
 
+#include "system/child_capture.hpp"
+
 namespace console_test {
 
-enum class Input {
-  file,               // a file holding the given bytes
-  closed,             // no standard input at all
-  pipe_writer_gone,   // a pipe whose writing end was closed before anything was written
-};
-
-enum class Output {
-  file,               // a file, read back afterwards
-  closed,             // no standard output at all
-  pipe_reader_gone,   // a pipe whose reading end was closed before the start
-};
+// The standard streams as the backend's child launcher sets them up.
+using Input = platform_test::ChildInput;
+using Output = platform_test::ChildOutput;
 
 struct FixtureRun {
   std::uint32_t exit_code = 0;
-  std::string out;  // empty unless Output::file
+  std::string out;  // empty unless Output::captured
   std::string err;  // standard error always goes to a file
 };
 
-FixtureRun run_fixture(std::string_view mode, Output output, Input input = Input::file, std::string_view input_bytes = {});
+FixtureRun run_fixture(std::string_view mode, Output output, Input input = Input::bytes, std::string_view input_bytes = {});
 
 }  // namespace console_test

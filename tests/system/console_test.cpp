@@ -22,7 +22,7 @@ constexpr std::string_view failed_run_output =
 constexpr std::string_view failed_run_error = "Setup failed \xE2\x80\x94 see above\n";
 
 TEST(ConsoleStreams, RedirectedOutputHoldsTheExactUtf8BytesWithBareLineFeeds) {
-  const FixtureRun run = run_fixture("messages", Output::file);
+  const FixtureRun run = run_fixture("messages", Output::captured);
   EXPECT_EQ(run.out, failed_run_output);
   EXPECT_EQ(run.err, failed_run_error);
   EXPECT_EQ(run.exit_code, 1u);
@@ -35,7 +35,7 @@ TEST(ConsoleStreams, ClosedStandardOutputIsSilentAndLeavesTheExitCodeAlone) {
 }
 
 TEST(ConsoleStreams, TextAfterTheLastLineEndLeavesAtTheExit) {
-  const FixtureRun run = run_fixture("unflushed", Output::file);
+  const FixtureRun run = run_fixture("unflushed", Output::captured);
   EXPECT_EQ(run.out, "line\ntail without line end");
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.exit_code, 7u);
@@ -44,7 +44,7 @@ TEST(ConsoleStreams, TextAfterTheLastLineEndLeavesAtTheExit) {
 TEST(ConsoleStreams, LinesReachTheHandleBeforeThePrintReturns) {
   // The fixture ends without the exit's flush: only what each print wrote at once is there,
   // the long line whole and the prompt's line end without its words.
-  const FixtureRun run = run_fixture("abandon", Output::file);
+  const FixtureRun run = run_fixture("abandon", Output::captured);
   EXPECT_EQ(run.out, "first line\n" + std::string(3000, 'x') + "\n\n");
   EXPECT_EQ(run.exit_code, 3u);
 }
@@ -75,15 +75,15 @@ std::string read_result(int bytes, std::string_view line) {
 }
 
 TEST(ConsoleStreams, ReadsOneLineAtATimeFromRedirectedInput) {
-  const FixtureRun run = run_fixture("read", Output::file, Input::file, "abc\r\nsecond\nthird");
+  const FixtureRun run = run_fixture("read", Output::captured, Input::bytes, "abc\r\nsecond\nthird");
   EXPECT_EQ(run.out, read_result(5, "abc\\x0d\\x0a") + read_result(7, "second\\x0a"));
   EXPECT_EQ(run.exit_code, 0u);
 }
 
 TEST(ConsoleStreams, InputAtItsEndClosedOrFromAGoneWriterGivesNothing) {
-  for (const Input input : {Input::file, Input::closed, Input::pipe_writer_gone}) {
+  for (const Input input : {Input::bytes, Input::closed, Input::pipe_writer_gone}) {
     SCOPED_TRACE(static_cast<int>(input));
-    const FixtureRun run = run_fixture("read", Output::file, input);
+    const FixtureRun run = run_fixture("read", Output::captured, input);
     EXPECT_EQ(run.out, read_result(0, "") + read_result(0, ""));
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.exit_code, 0u);
@@ -91,13 +91,13 @@ TEST(ConsoleStreams, InputAtItsEndClosedOrFromAGoneWriterGivesNothing) {
 }
 
 TEST(ConsoleStreams, NonUtf8InputFailsTheReadAndLeavesTheLineUnchanged) {
-  const FixtureRun run = run_fixture("read", Output::file, Input::file, "caf\xE9\nnext\n");
+  const FixtureRun run = run_fixture("read", Output::captured, Input::bytes, "caf\xE9\nnext\n");
   EXPECT_EQ(run.out, "read failed: stream did not contain valid UTF-8, line \"pre:\"\n" + read_result(5, "next\\x0a"));
   EXPECT_EQ(run.exit_code, 0u);
 }
 
 TEST(ConsoleStreams, CharacterOutsideTheBasicPlaneIsReadWhole) {
-  const FixtureRun run = run_fixture("read", Output::file, Input::file, "\xF0\x9F\x98\x80!");
+  const FixtureRun run = run_fixture("read", Output::captured, Input::bytes, "\xF0\x9F\x98\x80!");
   EXPECT_EQ(run.out, read_result(5, "\\xf0\\x9f\\x98\\x80!") + read_result(0, ""));
 }
 
