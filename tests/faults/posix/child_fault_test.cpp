@@ -68,18 +68,21 @@ TEST(ChildWaitFaults, AnArgumentHoldingANulIsRefusedBeforeAnythingIsStarted) {
 class OwnFolder : public ::testing::Test {
  protected:
   void SetUp() override {
-    stand_in_ = stdfs::read_symlink("/proc/self/exe").parent_path() / "fault-stand-in.sh";
+    // One name per test: the tests of this program may run at the same time, from the same folder.
+    name_ = std::string("fault-stand-in-") + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".sh";
+    stand_in_ = stdfs::read_symlink("/proc/self/exe").parent_path() / name_;
     std::ofstream(stand_in_) << "#!/bin/sh\nexit 42\n";
     stdfs::permissions(stand_in_, stdfs::perms::owner_all);
   }
   void TearDown() override { stdfs::remove(stand_in_); }
 
+  std::string name_;
   stdfs::path stand_in_;
 };
 
 TEST_F(OwnFolder, AnExecutablePathThatFillsTheBufferIsReadAgainWithMoreRoom) {
   Armed fault({.call = Call::readlink, .act = Act::FullBuffer, .name = "exe"});
-  auto code = process::run_child(ChildCommand{"fault-stand-in.sh", {}});
+  auto code = process::run_child(ChildCommand{name_, {}});
   ASSERT_TRUE(code) << platform::error_text(code.error());
   EXPECT_EQ(*code, 42u);
   EXPECT_EQ(fault.log(), (Lines{"readlink exe 256", "readlink exe 512"}));
@@ -87,7 +90,7 @@ TEST_F(OwnFolder, AnExecutablePathThatFillsTheBufferIsReadAgainWithMoreRoom) {
 
 TEST_F(OwnFolder, AnExecutablePathThatCannotBeReadLeavesOnlyThePathToSearch) {
   Armed fault({.call = Call::readlink, .error = EACCES, .name = "exe"});
-  expect_failure(process::run_child(ChildCommand{"fault-stand-in.sh", {}}),
+  expect_failure(process::run_child(ChildCommand{name_, {}}),
                  PlatformError::message(ErrorKind::NotFound, "program not found"), ErrorKind::NotFound,
                  "program not found");
   EXPECT_EQ(fault.log(), Lines{"readlink exe 256"});
