@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git dpkg-dev xz-utils
   googletest libgtest-dev
-  libzip-dev zlib1g-dev
+  libzip-dev zlib1g-dev unicode-data
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   mingw-w64-x86-64-dev libz-mingw-w64-dev
   wine64 wine

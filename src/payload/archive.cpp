@@ -13,6 +13,8 @@ Archive::Archive(Archive&&) noexcept = default;
 Archive& Archive::operator=(Archive&&) noexcept = default;
 Archive::~Archive() = default;
 
+std::span<const Entry> archive_entries(const Archive& archive) { return archive.state_->entries; }
+
 namespace {
 
 ArchiveError ambiguous() { return ArchiveError::invalid("Ambiguous central directory"); }
@@ -94,7 +96,13 @@ std::expected<Archive, ArchiveError> open_archive(std::span<const std::byte> byt
     return std::unexpected(std::move(*disagreement));
   }
   state->entries.reserve(directory->records.size());
-  for (const CentralRecord& record : directory->records) state->entries.push_back(describe_entry(record));
+  for (const CentralRecord& record : directory->records) {
+    auto entry = describe_entry(record);
+    if (!entry) return std::unexpected(std::move(entry.error()));
+    state->entries.push_back(std::move(*entry));
+  }
+  // Readers keep the first, the last or both of two entries for one file: no one reading.
+  if (reach_one_path_twice(state->entries)) return std::unexpected(ArchiveError::invalid("Duplicate file path"));
   return Archive(std::move(state));
 }
 

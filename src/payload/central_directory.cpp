@@ -1,6 +1,7 @@
 #include "payload/central_directory.hpp"
 
 #include <algorithm>
+#include <limits>
 
 #include "payload/zip_format.hpp"
 #include "platform/little_endian.hpp"
@@ -15,6 +16,7 @@ namespace end = zip_format::end_record;
 namespace locator = zip_format::zip64_locator;
 namespace end64 = zip_format::zip64_end_record;
 using platform::little_endian::Bytes;
+using zip_format::saturated16;
 using zip_format::saturated32;
 
 // End records lie within their maximal comment, plus a ZIP64 locator, of the end.
@@ -38,7 +40,7 @@ struct EndRecord {
 };
 
 // Reads the end record at `at` (with its ZIP64 form when a locator precedes it), or none when the
-// record is not even well-formed.
+// record is not well-formed.
 std::optional<EndRecord> read_end_record(const Bytes& b, std::uint64_t at) {
   const auto record = b.record<end::size>(at);
   if (!record || !b.fits(at + end::size, record->u16<end::comment_length>())) return std::nullopt;
@@ -52,18 +54,33 @@ std::optional<EndRecord> read_end_record(const Bytes& b, std::uint64_t at) {
   if (at < locator::size) return found;
   const auto zip64 = b.record<locator::size>(at - locator::size);
   if (!zip64 || zip64->u32<0>() != locator::signature) return found;
+  // The ZIP64 end record lies directly before its locator, as writers put it: readers that look
+  // for it there rather than where the locator points then read this same record.
   const std::uint64_t z = zip64->u64<locator::end_offset>();
   const auto record64 = b.record<end64::size>(z);
-  if (z > at - locator::size || at - locator::size - z < end64::size || !record64 ||
-      record64->u32<0>() != end64::signature) {
+  if (at - locator::size < end64::size || z != at - locator::size - end64::size || !record64 ||
+      record64->u32<0>() != end64::signature || record64->u64<end64::record_size>() != end64::size - 12) {
     return std::nullopt;
   }
-  // The classic record's fields may be saturated; the ZIP64 record holds the real values.
-  found.multi_disk = zip64->u32<locator::end_disk>() != 0 || zip64->u32<locator::disks>() > 1 ||
+  const Declared declared{record64->u64<end64::entries>(), record64->u64<end64::directory_size>(),
+                          record64->u64<end64::directory_offset>()};
+  // Each classic field is saturated or says the same, so that a reader taking the classic record
+  // as it stands finds the same directory; the disk fields are zero or saturated.
+  const auto same = [](std::uint64_t classic, std::uint64_t saturated, std::uint64_t value) {
+    return classic == saturated || classic == value;
+  };
+  if (!same(found.directory.entries, saturated16, declared.entries) ||
+      !same(record->u16<end::entries_on_disk>(), saturated16, record64->u64<end64::entries_on_disk>()) ||
+      !same(found.directory.size, saturated32, declared.size) ||
+      !same(found.directory.offset, saturated32, declared.offset)) {
+    return std::nullopt;
+  }
+  found.multi_disk = !same(record->u16<end::disk>(), saturated16, 0) ||
+                     !same(record->u16<end::directory_disk>(), saturated16, 0) ||
+                     zip64->u32<locator::end_disk>() != 0 || zip64->u32<locator::disks>() > 1 ||
                      record64->u32<end64::disk>() != 0 || record64->u32<end64::directory_disk>() != 0 ||
                      record64->u64<end64::entries_on_disk>() != record64->u64<end64::entries>();
-  found.directory = {record64->u64<end64::entries>(), record64->u64<end64::directory_size>(),
-                     record64->u64<end64::directory_offset>()};
+  found.directory = declared;
   found.limit = z;
   return found;
 }
@@ -98,13 +115,52 @@ bool apply_zip64(CentralRecord& record, std::uint32_t compressed, std::uint32_t 
   return true;
 }
 
-// A local size or CRC-32 agrees with the central one when equal, or, with a data descriptor after
-// the data, when left at zero.
+// The extra fields whose data decides how an entry reads: a second one of these would be read by
+// some readers and not by others.
+bool one_of_each_decisive_field(std::string_view extra) {
+  int zip64 = 0, unicode_path = 0;
+  for_each_extra_field(extra, [&](std::uint16_t id, std::string_view) {
+    zip64 += id == extra_zip64 ? 1 : 0;
+    unicode_path += id == extra_unicode_path ? 1 : 0;
+  });
+  return zip64 <= 1 && unicode_path <= 1;
+}
+
+// The local header's sizes, uncompressed first. Saturated ones come from the local ZIP64 field:
+// it holds both sizes, or, under a data descriptor (streaming writers), just the saturated ones.
+std::optional<std::pair<std::uint64_t, std::uint64_t>> local_sizes(std::uint32_t uncompressed,
+                                                                   std::uint32_t compressed,
+                                                                   std::string_view extra, bool descriptor) {
+  std::pair<std::uint64_t, std::uint64_t> sizes{uncompressed, compressed};
+  const bool both = uncompressed == saturated32 && compressed == saturated32;
+  if (uncompressed != saturated32 && compressed != saturated32) return sizes;
+  const auto field = find_extra_field(extra, extra_zip64);
+  if (!field) return std::nullopt;
+  const Bytes values(*field);
+  if (const auto pair = values.record<16>(0)) {
+    if (uncompressed == saturated32) sizes.first = pair->u64<0>();
+    if (compressed == saturated32) sizes.second = pair->u64<8>();
+    return sizes;
+  }
+  const auto one = values.record<8>(0);
+  if (!descriptor || both || !one || field->size() != 8) return std::nullopt;
+  (uncompressed == saturated32 ? sizes.first : sizes.second) = one->u64<0>();
+  return sizes;
+}
+
+// A local value agrees with the central one when equal, or, with a data descriptor after the
+// data, when left at zero.
 bool agrees(std::uint64_t local_value, std::uint64_t central_value, bool descriptor) {
   return local_value == central_value || (descriptor && local_value == 0);
 }
 
-// Finds the record's local header and data, and checks that the header agrees with the record.
+// The flag bits that change how an entry's data is read. The others may differ between the two
+// headers: compression options, and the name's encoding, which the central record decides.
+constexpr std::uint16_t decisive_flags = flag_encrypted | flag_data_descriptor;
+
+// Finds the record's local header and data, and checks that the header agrees with the record on
+// what decides the reading: name, method, encryption and data descriptor, and unless a data
+// descriptor follows the data, CRC-32 and sizes.
 bool read_local_header(const Bytes& b, CentralRecord& record, std::uint64_t directory_offset) {
   const std::uint64_t at = record.local_header_offset;
   const auto header = b.record<local::size>(at);
@@ -116,30 +172,64 @@ bool read_local_header(const Bytes& b, CentralRecord& record, std::uint64_t dire
   const auto extra = b.text(at + local::size + name_length, extra_length);
   if (!name || !extra) return false;
   record.data_offset = at + local::size + name_length + extra_length;
-  if (record.data_offset > directory_offset || !b.fits(record.data_offset, record.compressed_size)) return false;
+  // The data ends before the directory begins.
+  if (record.data_offset > directory_offset || directory_offset - record.data_offset < record.compressed_size) {
+    return false;
+  }
 
-  if (*name != record.name || header->u16<local::flags>() != record.flags ||
+  if (*name != record.name || ((header->u16<local::flags>() ^ record.flags) & decisive_flags) != 0 ||
       header->u16<local::method>() != record.method) {
     return false;
   }
-  const bool descriptor = (record.flags & flag_data_descriptor) != 0;
-  std::uint64_t compressed = header->u32<local::compressed_size>();
-  std::uint64_t uncompressed = header->u32<local::uncompressed_size>();
-  if (compressed == saturated32 || uncompressed == saturated32) {
-    // A local ZIP64 field holds both sizes, the uncompressed one first.
-    const auto field = find_extra_field(*extra, extra_zip64);
-    const auto sizes = field ? Bytes(*field).record<16>(0) : std::nullopt;
-    if (!sizes) return false;
-    uncompressed = sizes->u64<0>();
-    compressed = sizes->u64<8>();
+  if (!for_each_extra_field(*extra, [](std::uint16_t, std::string_view) {}) || !one_of_each_decisive_field(*extra)) {
+    return false;
   }
-  return agrees(header->u32<local::crc32>(), record.crc32, descriptor) &&
-         agrees(compressed, record.compressed_size, descriptor) &&
-         agrees(uncompressed, record.uncompressed_size, descriptor);
+  const bool descriptor = (record.flags & flag_data_descriptor) != 0;
+  const auto sizes = local_sizes(header->u32<local::uncompressed_size>(), header->u32<local::compressed_size>(), *extra,
+                                 descriptor);
+  return sizes && agrees(header->u32<local::crc32>(), record.crc32, descriptor) &&
+         agrees(sizes->second, record.compressed_size, descriptor) &&
+         agrees(sizes->first, record.uncompressed_size, descriptor);
 }
 
-std::optional<CentralDirectory> read_directory(const Bytes& b, const Declared& declared) {
-  CentralDirectory directory{{}, declared.offset, declared.size};
+// The bytes of one entry, from its local header to the end of its data.
+struct EntrySpan {
+  std::uint64_t begin = 0;
+  std::uint64_t end = 0;
+};
+
+// A directory read in full, with its entries' spans in the order of the archive.
+struct Reading {
+  CentralDirectory directory;
+  std::vector<EntrySpan> spans;
+};
+
+// The entries' spans in the order of the archive, or none when two of them share a byte: every
+// byte of the archive belongs to one entry at most, so that no data is read twice and no data is
+// another entry's header.
+std::optional<std::vector<EntrySpan>> entry_spans(const std::vector<CentralRecord>& records) {
+  std::vector<EntrySpan> spans;
+  spans.reserve(records.size());
+  for (const CentralRecord& r : records) spans.push_back({r.local_header_offset, r.data_offset + r.compressed_size});
+  std::ranges::sort(spans, {}, &EntrySpan::begin);
+  for (std::size_t i = 1; i < spans.size(); ++i) {
+    if (spans[i].begin < spans[i - 1].end) return std::nullopt;
+  }
+  return spans;
+}
+
+// Whether `at` lies within an entry's bytes.
+bool inside_an_entry(const std::vector<EntrySpan>& spans, std::uint64_t at) {
+  const auto after = std::ranges::upper_bound(spans, at, {}, &EntrySpan::begin);
+  return after != spans.begin() && at < std::prev(after)->end;
+}
+
+// Reads the declared directory. `shift` is added to every local header offset: readers that find
+// the directory back from its end record add the distance they found it away from where it was
+// declared.
+std::optional<Reading> read_directory(const Bytes& b, const Declared& declared, std::uint64_t shift = 0) {
+  Reading reading{{{}, declared.offset, declared.size}, {}};
+  CentralDirectory& directory = reading.directory;
   const std::uint64_t directory_end = declared.offset + declared.size;
   directory.records.reserve(static_cast<std::size_t>(std::min(declared.entries, declared.size / central::size)));
   std::uint64_t at = declared.offset;
@@ -168,13 +258,28 @@ std::optional<CentralDirectory> read_directory(const Bytes& b, const Declared& d
     record.name = *b.text(at + central::size, name_length);
     record.extra = *b.text(at + central::size + name_length, extra_length);
     if (!for_each_extra_field(record.extra, [](std::uint16_t, std::string_view) {})) return std::nullopt;
+    if (!one_of_each_decisive_field(record.extra)) return std::nullopt;
     if (!apply_zip64(record, compressed, uncompressed, offset)) return std::nullopt;
+    if (record.local_header_offset > std::numeric_limits<std::uint64_t>::max() - shift) return std::nullopt;
+    record.local_header_offset += shift;
     if (!read_local_header(b, record, declared.offset)) return std::nullopt;
     directory.records.push_back(record);
     at += central::size + variable;
   }
   if (at != directory_end) return std::nullopt;
-  return directory;
+  auto spans = entry_spans(directory.records);
+  if (!spans) return std::nullopt;
+  reading.spans = std::move(*spans);
+  return reading;
+}
+
+// The directory as readers read it that look for it right before its end record (or its ZIP64
+// end record), by its size, and move every local header offset by as much: the same directory
+// unless bytes lie between the directory and its end record, and then another place.
+std::optional<Declared> found_back_from_the_end(const EndRecord& end_record) {
+  const Declared& d = end_record.directory;
+  if (d.entries == 0 || d.offset + d.size == end_record.limit) return std::nullopt;
+  return Declared{d.entries, d.size, end_record.limit - d.size};
 }
 
 }  // namespace
@@ -186,30 +291,41 @@ std::expected<CentralDirectory, DirectoryFault> read_central_directory(std::span
   const std::uint64_t first = b.size() > end_search_window ? b.size() - end_search_window : 0;
 
   std::vector<Declared> read;  // every directory read in full, sound or not
-  std::optional<CentralDirectory> found;
-  bool multi_disk = false;
+  std::optional<Reading> found;
   for (std::uint64_t at = last + 1; at-- > first;) {
     const auto signature = b.record<4>(at);
     if (!signature || signature->u32<0>() != end::signature) continue;
     auto end_record = read_end_record(b, at);
-    if (!end_record) continue;
-    if (end_record->multi_disk) {
-      multi_disk = true;
+    if (!found) {
+      // The last end record decides, as it does for every common reader: when its directory is
+      // unsound there is no falling back on an earlier one, which other readers never see.
+      if (!end_record) return std::unexpected(DirectoryFault::NoEndRecord);
+      if (end_record->multi_disk) return std::unexpected(DirectoryFault::MultiDisk);
+      if (!plausible(b, *end_record)) return std::unexpected(DirectoryFault::NoEndRecord);
+      if (end_record->directory.entries == 0) end_record->directory = {};
+      read.push_back(end_record->directory);
+      found = read_directory(b, end_record->directory);
+      if (!found) return std::unexpected(DirectoryFault::NoEndRecord);
+      if (const auto elsewhere = found_back_from_the_end(*end_record)) {
+        if (read_directory(b, *elsewhere, elsewhere->offset - end_record->directory.offset)) {
+          return std::unexpected(DirectoryFault::Ambiguous);
+        }
+      }
       continue;
     }
-    if (!plausible(b, *end_record)) continue;
+    // An earlier end record inside an entry is that entry's data (a stored archive, say). Any
+    // other one that leads to a second, different sound directory is another reading.
+    if (inside_an_entry(found->spans, at)) continue;
+    if (!end_record || end_record->multi_disk || !plausible(b, *end_record)) continue;
     // Every empty directory is the same reading: no entries.
     if (end_record->directory.entries == 0) end_record->directory = {};
     if (std::ranges::find(read, end_record->directory) != read.end()) continue;
     if (read.size() == max_directories_read) return std::unexpected(DirectoryFault::TooManyEndRecords);
     read.push_back(end_record->directory);
-    auto directory = read_directory(b, end_record->directory);
-    if (!directory) continue;
-    if (found) return std::unexpected(DirectoryFault::Ambiguous);
-    found = std::move(directory);
+    if (read_directory(b, end_record->directory)) return std::unexpected(DirectoryFault::Ambiguous);
   }
-  if (found) return std::move(*found);
-  return std::unexpected(multi_disk ? DirectoryFault::MultiDisk : DirectoryFault::NoEndRecord);
+  if (found) return std::move(found->directory);
+  return std::unexpected(DirectoryFault::NoEndRecord);
 }
 
 std::optional<std::string_view> find_extra_field(std::string_view extra, std::uint16_t id) {

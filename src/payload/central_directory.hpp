@@ -38,20 +38,23 @@ struct CentralDirectory {
 };
 
 enum class DirectoryFault {
-  NoEndRecord,        // no end record leads to a sound directory
-  MultiDisk,          // the only end records found describe a multi-disk archive
+  NoEndRecord,        // the last end record is malformed or leads to no sound directory
+  MultiDisk,          // the last end record describes a multi-disk archive
   Ambiguous,          // two end records lead to two different sound directories
   TooManyEndRecords,  // more different directories are declared than are read to tell
 };
 
-// Looks at every end record within reach of the end (bytes after the last one's comment are
-// tolerated), honouring ZIP64 end records, and reads the directory each declares: every record
-// and the local header it points to must be sound (signatures, bounds, a local header before the
-// directory and entry data that begins no later than it) and agree (the local header's name,
-// method and flags, and its CRC-32 and sizes unless a data descriptor follows the data). The
-// directory is the one sound directory found; a second, different one makes the archive
-// ambiguous. End records that declare a directory already read are not read again, so the
-// archive's bytes are read a bounded number of times however many end records it holds.
+// The directory the last end record declares (with its ZIP64 form), as every common reader takes
+// it: bytes after that record's comment are tolerated, but when its directory is unsound there is
+// no falling back on an earlier end record. Every record, and the local header it points to, must
+// be sound (signatures, bounds, extra fields, no second ZIP64 or Unicode-path field) and agree on
+// what decides the reading (name, method, flag bits 0 and 3, and CRC-32 and sizes unless a data
+// descriptor follows the data); each entry's data ends before the directory, and no byte belongs
+// to two entries. A second, different sound directory makes the archive ambiguous: one that an
+// earlier end record declares (unless that record lies inside an entry: a stored archive), or the
+// one found right before the end record by the directory's size, where readers that allow for
+// bytes in front of an archive look. Each different directory is read once, however many end
+// records declare it, and a bounded number of them in all.
 [[nodiscard]] std::expected<CentralDirectory, DirectoryFault> read_central_directory(std::span<const std::byte> archive);
 
 // Calls `visit(id, data)` for each field of an extra block, in order. False when a field runs past

@@ -2,11 +2,13 @@
 #pragma once
 
 #include <cstdint>
+#include <expected>
 #include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 
 #include "payload/archive_error.hpp"
 #include "payload/central_directory.hpp"
@@ -21,11 +23,13 @@ struct Entry {
   std::uint32_t crc32 = 0;
   std::uint64_t compressed_size = 0;
   std::uint64_t uncompressed_size = 0;
+  std::uint64_t data_offset = 0;  // where its data begins in the archive
   std::uint8_t host_system = 0;  // 3 = Unix
   std::uint32_t external_attributes = 0;
 };
 
-Entry describe_entry(const CentralRecord& record);
+// The entry a record describes; an entry without one name (decode_entry_name) is refused.
+[[nodiscard]] std::expected<Entry, ArchiveError> describe_entry(const CentralRecord& record);
 
 // The refusal that comes before anything else about an entry (encryption, method, AES), if any.
 std::optional<ArchiveError> entry_refusal(const Entry& entry);
@@ -33,10 +37,18 @@ std::optional<ArchiveError> entry_refusal(const Entry& entry);
 enum class EntryKind { Link, Directory, File };
 EntryKind entry_kind(const Entry& entry);
 
+// Whether two entries reach one output path, as Windows compares names (file_name_key), or a file
+// or link entry's path lies on another entry's way as a folder. Folders may be named any number of
+// times. Entries without a path are left to the extraction, which refuses them.
+bool reach_one_path_twice(std::span<const Entry> entries);
+
+// The names of the archive's directory entries, as they stand.
+std::unordered_set<std::string_view> directory_entry_names(std::span<const Entry> entries);
+
 // Whether a link to `target` is made of directory kind: the archive holds a directory entry named
 // exactly so, or the target names an existing directory (as `is_directory` answers; UNC, device,
 // verbatim and NT paths are never asked about).
-bool link_is_directory(std::string_view target, std::span<const Entry> entries,
+bool link_is_directory(std::string_view target, const std::unordered_set<std::string_view>& directory_names,
                        const std::function<bool(std::string_view)>& is_directory);
 
 }  // namespace payload

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -25,6 +26,11 @@ constexpr std::array<char16_t, 128> cp437_upper{
     0x2321, 0x00F7, 0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
 };
 
+// A plain ASCII name reads the same in every code page.
+bool is_plain_ascii(std::string_view bytes) {
+  return std::ranges::all_of(bytes, [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 }  // namespace
 
 std::string decode_cp437(std::string_view bytes) {
@@ -37,17 +43,19 @@ std::string decode_cp437(std::string_view bytes) {
   return out;
 }
 
-std::string decode_entry_name(std::string_view stored, bool utf8_flag, std::string_view central_extra) {
+std::optional<std::string> decode_entry_name(std::string_view stored, bool utf8_flag, std::string_view central_extra) {
+  std::string name = utf8_flag ? platform::utf8::decode_lossy(stored) : decode_cp437(stored);
   // The Unicode-path field: version 1, the CRC-32 of the stored name, then the name as UTF-8.
-  if (const auto field = find_extra_field(central_extra, extra_unicode_path)) {
-    const auto header = platform::little_endian::Bytes(*field).record<5>(0);
-    const auto actual = static_cast<std::uint32_t>(
-        crc32(0, reinterpret_cast<const Bytef*>(stored.data()), static_cast<uInt>(stored.size())));
-    if (header && header->u8<0>() == 1 && header->u32<1>() == actual) {
-      return platform::utf8::decode_lossy(field->substr(5));
-    }
+  const auto field = find_extra_field(central_extra, extra_unicode_path);
+  const auto header = field ? platform::little_endian::Bytes(*field).record<5>(0) : std::nullopt;
+  if (!header || header->u8<0>() != 1 ||
+      header->u32<1>() != crc32(0, reinterpret_cast<const Bytef*>(stored.data()), static_cast<uInt>(stored.size()))) {
+    return name;
   }
-  return utf8_flag ? platform::utf8::decode_lossy(stored) : decode_cp437(stored);
+  std::string unicode = platform::utf8::decode_lossy(field->substr(5));
+  const bool legacy = !utf8_flag && !is_plain_ascii(stored);
+  if (legacy || unicode == name) return unicode;
+  return std::nullopt;
 }
 
 }  // namespace payload

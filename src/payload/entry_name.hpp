@@ -1,6 +1,7 @@
 // How an entry's stored name bytes become its name.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,7 +11,10 @@ namespace payload {
 std::string decode_cp437(std::string_view bytes);
 
 // The entry's name: the stored bytes as UTF-8 when general-purpose flag bit 11 is set, else as
-// CP437; a Unicode-path extra field whose CRC-32 matches the stored bytes replaces it.
-std::string decode_entry_name(std::string_view stored, bool utf8_flag, std::string_view central_extra);
+// CP437. A Unicode-path extra field (version 1, its CRC-32 that of the stored bytes) names the
+// entry only where it exists for: a stored name in a legacy code page (flag 11 clear, not plain
+// ASCII). Elsewhere readers differ on whether to take it, so a field that names anything other
+// than the stored name leaves the entry without one name: none.
+std::optional<std::string> decode_entry_name(std::string_view stored, bool utf8_flag, std::string_view central_extra);
 
 }  // namespace payload

@@ -1,10 +1,11 @@
 #include "payload/entry_path.hpp"
 
 #include "platform/path_chars.hpp"
+#include "platform/windows_rules.hpp"
 
 namespace payload {
 
-std::optional<std::vector<std::string>> simplified_components(std::string_view name) {
+std::optional<std::vector<std::string>> simplified_components(std::string_view name, Win32Names win32_names) {
   if (name.find_first_of(std::string_view(":\0", 2)) != std::string_view::npos) return std::nullopt;
   if (!name.empty() && platform::is_separator(name.front())) return std::nullopt;
 
@@ -17,6 +18,8 @@ std::optional<std::vector<std::string>> simplified_components(std::string_view n
     if (piece == "..") {
       if (kept.empty()) return std::nullopt;
       kept.pop_back();
+    } else if (win32_names == Win32Names::Refused && piece != "." && platform::windows_rules::rewritten_by_win32(piece)) {
+      return std::nullopt;
     } else if (!piece.empty() && piece != ".") {
       kept.emplace_back(piece);
     }

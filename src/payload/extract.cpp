@@ -1,5 +1,7 @@
 #include <memory>
+#include <optional>
 #include <string>
+#include <unordered_set>
 
 #include "payload/archive.hpp"
 #include "payload/archive_state.hpp"
@@ -84,11 +86,12 @@ std::expected<std::string, ArchiveError> read_link_target(ArchiveState& archive,
   }
 }
 
-std::expected<void, ArchiveError> extract_link(ArchiveState& archive, std::size_t index, const std::string& path) {
+std::expected<void, ArchiveError> extract_link(ArchiveState& archive, std::size_t index, const std::string& path,
+                                               const std::unordered_set<std::string_view>& directory_names) {
   const auto target = read_link_target(archive, index);
   if (!target) return std::unexpected(target.error());
   if (!platform::utf8::is_valid(*target)) return std::unexpected(ArchiveError::invalid("Invalid UTF-8 as symlink target"));
-  const bool directory = link_is_directory(*target, archive.entries, [](std::string_view t) {
+  const bool directory = link_is_directory(*target, directory_names, [](std::string_view t) {
     const auto status = platform::path_status(t);
     return status && status->kind == platform::FileKind::Directory;
   });
@@ -105,6 +108,7 @@ std::expected<void, ArchiveError> extract_all(Archive& archive, std::string_view
 
   ArchiveState& state = *archive.state_;
   std::unique_ptr<std::byte[]> chunk;
+  std::optional<std::unordered_set<std::string_view>> directory_names;  // made at the first link
   for (std::size_t i = 0; i < state.entries.size(); ++i) {
     const Entry& entry = state.entries[i];
     if (auto refusal = entry_refusal(entry)) return std::unexpected(*refusal);
@@ -115,7 +119,8 @@ std::expected<void, ArchiveError> extract_all(Archive& archive, std::string_view
 
     switch (entry_kind(entry)) {
       case EntryKind::Link:
-        if (auto done = extract_link(state, i, *output); !done) return done;
+        if (!directory_names) directory_names = directory_entry_names(state.entries);
+        if (auto done = extract_link(state, i, *output, *directory_names); !done) return done;
         break;
       case EntryKind::Directory:
         if (auto made = platform::create_directory_all(*output); !made) return std::unexpected(io(made.error()));

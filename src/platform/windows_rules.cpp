@@ -186,12 +186,21 @@ bool is_device_name(View<Char> name) {
   return (starts_with_ascii(word, "COM") || starts_with_ascii(word, "LPT")) && is_port_digit(word.substr(3));
 }
 
-// A name the system takes as it stands, one level below its folder.
+}  // namespace
+
+template <typename Char>
+bool rewritten_by_win32(std::basic_string_view<Char> name) {
+  return !name.empty() && (name.back() == Char('.') || name.back() == Char(' ') || is_device_name(name));
+}
+
+namespace {
+
+// A name the system takes as it stands, one level below its folder, and Windows' tools too.
 template <typename Char>
 bool is_ordinary_name(View<Char> name, bool verbatim) {
   if (name.empty() || is_dot(name) || is_dot_dot(name) || name.find(Char(':')) != View<Char>::npos) return false;
-  if (verbatim) return name.find(Char('/')) == View<Char>::npos;
-  return name.back() != Char('.') && name.back() != Char(' ') && !is_device_name(name);
+  if (verbatim && name.find(Char('/')) != View<Char>::npos) return false;
+  return !rewritten_by_win32(name);
 }
 
 }  // namespace
@@ -336,6 +345,7 @@ Result<std::u16string> link_target(std::span<const std::byte> bytes, const FullP
   template std::basic_string<Char> join_path<Char>(std::basic_string_view<Char>, std::basic_string_view<Char>); \
   template std::optional<std::basic_string<Char>> parent_path<Char>(std::basic_string_view<Char>);            \
   template bool lies_below<Char>(std::basic_string_view<Char>, std::basic_string_view<Char>);                 \
+  template bool rewritten_by_win32<Char>(std::basic_string_view<Char>);                                       \
   template std::basic_string<Char> with_long_path_prefix<Char>(std::basic_string_view<Char>);                 \
   template Result<std::basic_string<Char>> native_form<Char>(std::basic_string_view<Char>, const FullPathQuery<Char>&);
 

@@ -43,10 +43,24 @@ std::optional<std::basic_string<Char>> parent_path(std::basic_string_view<Char> 
 // Whether the system puts `path` strictly below `base`, judged component by component (so
 // `C:\t\ab` is not below `C:\t\a`): the same prefix and root, every component of the base, then
 // at least one more. A further component must be an ordinary name: not `.` or `..`, no colon (a
-// drive or a stream), no `/` inside a verbatim path; outside one, also none that the system would
-// rewrite (a device name such as `CON` or `nul.txt`, trailing dots or spaces).
+// drive or a stream), no `/` inside a verbatim path, and none that Win32 rewrites (a device name
+// such as `CON` or `nul.txt`, trailing dots or spaces): outside a verbatim path the system would
+// write something else, inside one a file that Windows' own tools cannot open.
 template <typename Char>
 bool lies_below(std::basic_string_view<Char> base, std::basic_string_view<Char> path);
+
+// Whether Win32 reads a file name as something other than itself: a DOS device name (CON, PRN,
+// AUX, NUL, COM0-9 and LPT0-9, the superscript digits included, with any extension), or a name
+// ending in a dot or a space (which it drops). Below a verbatim base such names are written as
+// they stand, and then neither Explorer nor PowerShell can open or delete them.
+template <typename Char>
+bool rewritten_by_win32(std::basic_string_view<Char> name);
+
+// The simple upper-case form of one UTF-16 unit, by which the file system compares names.
+char16_t upcase(char16_t unit);
+// What a file system on Windows compares a file name (UTF-8) by: trailing dots and spaces gone
+// (as Win32 drops them), each UTF-16 unit upper-cased. Two names with one key are one file.
+std::string file_name_key(std::string_view name);
 
 // GetFullPathNameW as a query: the absolute form of a path, or the OS error.
 template <typename Char>
@@ -77,5 +91,6 @@ template <typename Char>
 inline std::string join_path(std::string_view base, std::string_view more) { return join_path<char>(base, more); }
 inline std::optional<std::string> parent_path(std::string_view path) { return parent_path<char>(path); }
 inline bool lies_below(std::string_view base, std::string_view path) { return lies_below<char>(base, path); }
+inline bool rewritten_by_win32(std::string_view name) { return rewritten_by_win32<char>(name); }
 
 }  // namespace platform::windows_rules

@@ -13,8 +13,10 @@
                                                      its own with its own end record
   craft_payload.py truncated-stored <out>            a stored install.ps1 whose record promises 58
                                                      bytes and their CRC-32, with no data at all
-  craft_payload.py many-end-records <out>            one entry of a method the setup does not read,
-                                                     5,000 central records of it, 2,900 end records
+  craft_payload.py many-end-records <out>            5,000 entries of a method the setup does not
+                                                     read, their directory, 2,900 end records
+  craft_payload.py script-link <out>                 install.ps1 as a Unix link entry to
+                                                     ../outside-script.ps1, beside the work directory
 """
 import struct
 import sys
@@ -52,11 +54,11 @@ def local_header(name, data, method=0, crc=None, size=None):
     return struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, method, 0, 0x21, crc, len(data), size, len(name), 0) + name + data
 
 
-def central_record(name, data, offset, method=0, crc=None, size=None):
+def central_record(name, data, offset, method=0, crc=None, size=None, made_by=20, attributes=0):
     crc = zlib.crc32(data) & 0xFFFFFFFF if crc is None else crc
     size = len(data) if size is None else size
-    return struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, 0, method, 0, 0x21, crc, len(data), size,
-                       len(name), 0, 0, 0, 0, 0, offset) + name
+    return struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, made_by, 20, 0, method, 0, 0x21, crc, len(data), size,
+                       len(name), 0, 0, 0, 0, attributes, offset) + name
 
 
 def end_record(count, size, offset):
@@ -124,15 +126,28 @@ def truncated_stored(out):
 
 
 def many_end_records(out):
-    name, data = b"data.bin", b"not read"
-    body = local_header(name, data, method=12)
-    directory = central_record(name, data, 0, method=12) * 5000
+    body, directory = b"", b""
+    for i in range(5000):
+        name, data = b"data%04d.bin" % i, b"not read"
+        directory += central_record(name, data, len(body), method=12)
+        body += local_header(name, data, method=12)
     with open(out, "wb") as f:
         f.write(body + directory + end_record(5000, len(directory), len(body)) * 2900)
 
 
+def script_link(out):
+    """The script a Unix link entry: extracted as a link that leads out of the work directory."""
+    link, target = b"install.ps1", b"../outside-script.ps1"
+    exe, program = b"bin\\zarvo.exe", b"MZ"
+    body = local_header(link, target) + local_header(exe, program)
+    directory = central_record(link, target, 0, made_by=(3 << 8) | 30, attributes=0o120777 << 16)
+    directory += central_record(exe, program, len(local_header(link, target)))
+    with open(out, "wb") as f:
+        f.write(body + directory + end_record(2, len(directory), len(body)))
+
+
 CRAFTED = {"two-directories": two_directories, "truncated-stored": truncated_stored,
-           "many-end-records": many_end_records}
+           "many-end-records": many_end_records, "script-link": script_link}
 
 
 def main(args):

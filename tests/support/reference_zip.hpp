@@ -1,7 +1,9 @@
 // A second, independent reading of a ZIP archive, as plain as it can be written, for checking the
-// setup's reading against: every end record within reach of the end is read in full, the archive
-// has a directory only when exactly one different sound directory is found, and each entry's data
-// is inflated in one piece and checked against its CRC-32 and size. Slow and simple on purpose.
+// setup's reading against: the last end record decides, and the archive has a reading only when
+// its directory is sound, no other end record outside the entries' bytes (nor the place readers
+// find the directory back from the end record) leads to another sound directory, every entry has
+// one name and no two entries name one file as Windows compares names. Each entry's data is
+// inflated in one piece and checked against its CRC-32 and size. Slow and simple on purpose.
 #pragma once
 
 #include <cstddef>
@@ -14,7 +16,11 @@
 namespace test_support {
 
 struct ReferenceEntry {
-  std::string name;  // the stored bytes
+  std::string name;         // the stored bytes
+  std::string listed_name;  // decoded, as the entry is listed
+  std::uint64_t local_header_offset = 0;
+  std::uint64_t data_offset = 0;  // the entry's data: where it begins, and its stored size
+  std::uint64_t compressed_size = 0;
   std::uint16_t version_made_by = 0;
   std::uint16_t flags = 0;
   std::uint16_t method = 0;

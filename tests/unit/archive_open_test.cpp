@@ -140,25 +140,47 @@ TEST(OpenArchive, EndRecordsThatDeclareTheSameDirectoryAreOneReading) {
   }
 }
 
-// Bytes that merely look like an end record, in stored data or after the end, lead to no sound
-// directory: they are passed over, up to a bound on the different directories read to tell.
-TEST(OpenArchive, StrayEndRecordsArePassedOverUpToABound) {
+// Bytes that merely look like an end record before the last one lead to no sound directory: in
+// stored data they are that entry's data, anywhere else they are passed over, up to a bound on the
+// different directories read to tell.
+TEST(OpenArchive, StrayEndRecordsBeforeTheLastArePassedOverUpToABound) {
   const Zip nested = build_zip(entries());
   ZipEntry stored_zip{.name = "inner.zip", .data = nested.bytes, .method = 0};
   ZipEntry signature{.name = "sig.bin", .data = std::string("PK\x05\x06", 4) + std::string(40, '\x01'), .method = 0};
   EXPECT_EQ(open_failure(build_zip({stored_zip, signature})), "opened");
 
-  // Each declares a directory that begins with the archive's first record but holds one entry in
-  // more bytes than one entry takes: each is read, found unsound and passed over, up to the bound.
+  // In the comment of the directory's last record, each declares a directory that begins with the
+  // archive's first record but holds one entry in more bytes than one entry takes: each is read,
+  // found unsound and passed over, up to the bound.
   const Zip good = build_zip(entries());
   const auto size = static_cast<std::uint32_t>(good.end_offset - good.directory_offset);
-  std::string declared_wrong;
-  for (std::uint32_t more = 0; more < 7; ++more) {
-    declared_wrong += test_support::end_record(1, size + more, static_cast<std::uint32_t>(good.directory_offset));
+  const auto with_stray_records = [&](std::uint32_t count) {
+    auto listed = entries();
+    for (std::uint32_t more = 0; more < count; ++more) {
+      listed.back().comment += test_support::end_record(1, size + more, static_cast<std::uint32_t>(good.directory_offset));
+    }
+    return build_zip(listed);
+  };
+  EXPECT_EQ(open_failure(with_stray_records(7)), "opened");
+  EXPECT_EQ(open_failure(with_stray_records(8)), "invalid Zip archive: Too many end records");
+}
+
+// The last end record decides, as it does for every common reader: an unsound directory there is
+// refused, and never traded for an earlier end record's.
+TEST(OpenArchive, TheLastEndRecordDecides) {
+  const Zip good = build_zip(entries());
+  const auto size = static_cast<std::uint32_t>(good.end_offset - good.directory_offset);
+  const auto directory = static_cast<std::uint32_t>(good.directory_offset);
+  const std::pair<std::string_view, std::string> after[] = {
+      {"an unsound directory", test_support::end_record(1, size + 1, directory)},
+      {"a stray signature", std::string("PK\x05\x06", 4) + std::string(30, '\xEE')},
+      // Declaring the archive's own directory, with a comment cut short.
+      {"a cut comment", test_support::end_record(2, size, directory, "comment").substr(0, 24)},
+  };
+  for (const auto& [what, bytes] : after) {
+    SCOPED_TRACE(what);
+    EXPECT_EQ(open_failure(build_zip(entries(), {.after_end = bytes})), "invalid Zip archive: Could not find EOCD");
   }
-  EXPECT_EQ(open_failure(build_zip(entries(), {.after_end = declared_wrong})), "opened");
-  declared_wrong += test_support::end_record(1, size + 7, static_cast<std::uint32_t>(good.directory_offset));
-  EXPECT_EQ(open_failure(build_zip(entries(), {.after_end = declared_wrong})), "invalid Zip archive: Too many end records");
 }
 
 // A local header is part of its entry: one that disagrees with the central record makes the
@@ -172,7 +194,8 @@ TEST(OpenArchive, ALocalHeaderThatDisagreesWithItsRecordIsDamage) {
   const std::pair<std::string_view, Zip> cases[] = {
       {"name", with([](ZipEntry& e) { e.local_name = "install.ps2"; })},
       {"method", with([](ZipEntry& e) { e.local_method = 8; })},
-      {"flags", with([](ZipEntry& e) { e.local_flags = 1 << 11; })},
+      {"encryption flag", with([](ZipEntry& e) { e.local_flags = 1 << 0; })},
+      {"data descriptor flag", with([](ZipEntry& e) { e.local_flags = 1 << 3; })},
       {"CRC-32", with([](ZipEntry& e) { e.local_crc32 = 7; })},
       {"compressed size", with([](ZipEntry& e) { e.local_compressed_size = 3; })},
       {"uncompressed size", with([](ZipEntry& e) { e.local_uncompressed_size = 3; })},
@@ -183,12 +206,14 @@ TEST(OpenArchive, ALocalHeaderThatDisagreesWithItsRecordIsDamage) {
     SCOPED_TRACE(field);
     EXPECT_EQ(open_failure(zip), "invalid Zip archive: Could not find EOCD");
   }
-  // With a data descriptor after the data the local header may leave its CRC-32 and sizes at zero.
+  // With a data descriptor after the data the local header may leave its CRC-32 and sizes at zero;
+  // compression options and the name's encoding may differ.
   EXPECT_EQ(open_failure(with([](ZipEntry& e) {
               e.flags = 1 << 3;
               e.local_crc32 = e.local_compressed_size = e.local_uncompressed_size = 0;
             })),
             "opened");
+  EXPECT_EQ(open_failure(with([](ZipEntry& e) { e.flags = 1 << 1, e.local_flags = (1 << 2) | (1 << 11); })), "opened");
 }
 
 // The library would refuse these for the whole archive; each entry is judged by itself instead,
@@ -220,7 +245,8 @@ TEST(OpenArchive, AZip64FieldLongerThanItsValuesIsTheLibrarysInconsistency) {
 // A directory of more entries than the classic end record counts is shown to the library through
 // a ZIP64 end record of our own.
 TEST(OpenArchive, ADirectoryOfMoreThan65535EntriesOpens) {
-  std::vector<ZipEntry> many(70000, ZipEntry{.name = "same.txt", .data = "", .method = 0});
+  std::vector<ZipEntry> many;
+  for (int i = 0; i < 70000; ++i) many.push_back({.name = std::to_string(i), .data = "", .method = 0});
   auto archive = payload::open_archive(build_zip(many, {.zip64 = true}).span());
   EXPECT_TRUE(archive.has_value()) << (archive ? "" : archive.error().reason_text());
 }

@@ -1,6 +1,9 @@
 // How stored name bytes become names: CP437, UTF-8 with replacement, the Unicode-path field.
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <tuple>
+
 #include <string>
 
 #include "payload/entry_name.hpp"
@@ -45,21 +48,32 @@ TEST(EntryName, FlagBit11ChoosesUtf8ElseCp437) {
   EXPECT_EQ(decode_entry_name("\xC3\xBC" "ber.txt", false, ""), "\xE2\x94\x9C\xE2\x95\x9D" "ber.txt");
 }
 
-TEST(EntryName, UnicodePathFieldReplacesTheNameOnlyWhenItsCrcMatches) {
+// The field names the entry where the stored name is in a legacy code page; where readers differ on
+// taking it (a plain ASCII name, or one flagged as UTF-8), it must say the same, or the entry has
+// no one name.
+TEST(EntryName, UnicodePathFieldNamesOnlyLegacyNamesAndOtherwiseMustAgree) {
   using test_support::extra_field;
   using test_support::unicode_path_field;
-  const std::string stored = "\x81" "ber.txt";
+  const std::string legacy = "\x81" "ber.txt";
   const std::string other = extra_field(0x5455, std::string(5, '\x01'));  // a timestamp field first
-  EXPECT_EQ(decode_entry_name(stored, false, other + unicode_path_field(stored, "\xE2\x82\xAC.txt")),
-            "\xE2\x82\xAC.txt");
-  EXPECT_EQ(decode_entry_name(stored, false, unicode_path_field("something else", "\xE2\x82\xAC.txt")),
-            "\xC3\xBC" "ber.txt");
-  // The field's text is UTF-8 whatever the flag says, with invalid sequences replaced.
-  EXPECT_EQ(decode_entry_name(stored, false, unicode_path_field(stored, "a\xFF")), "a" + fffd);
-  // Another version of the field is not understood.
-  std::string version2 = unicode_path_field(stored, "x");
+  std::string version2 = unicode_path_field(legacy, "x");
   version2[4] = '\x02';
-  EXPECT_EQ(decode_entry_name(stored, false, version2), "\xC3\xBC" "ber.txt");
+  const std::tuple<std::string, bool, std::string, std::optional<std::string>> cases[] = {
+      {legacy, false, other + unicode_path_field(legacy, "\xE2\x82\xAC.txt"), "\xE2\x82\xAC.txt"},
+      // its text is UTF-8 whatever the flag says, invalid sequences replaced
+      {legacy, false, unicode_path_field(legacy, "a\xFF"), "a" + fffd},
+      // a field of another name's CRC-32, or of another version, is not read
+      {legacy, false, unicode_path_field("something else", "\xE2\x82\xAC.txt"), "\xC3\xBC" "ber.txt"},
+      {legacy, false, version2, "\xC3\xBC" "ber.txt"},
+      {"notes.txt", false, unicode_path_field("notes.txt", "notes.txt"), "notes.txt"},
+      {"notes.txt", false, unicode_path_field("notes.txt", "install.ps1"), std::nullopt},
+      {"\xC3\xBC.txt", true, unicode_path_field("\xC3\xBC.txt", "\xC3\xBC.txt"), "\xC3\xBC.txt"},
+      {"\xC3\xBC.txt", true, unicode_path_field("\xC3\xBC.txt", "u.txt"), std::nullopt},
+  };
+  for (const auto& [stored, utf8, extra, name] : cases) {
+    SCOPED_TRACE(stored);
+    EXPECT_EQ(decode_entry_name(stored, utf8, extra), name);
+  }
 }
 
 }  // namespace

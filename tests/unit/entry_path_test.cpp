@@ -24,8 +24,8 @@ TEST(EntryPath, DotIsDroppedAndDotDotPopsWhileBelowTheTop) {
   EXPECT_EQ(simplified_components("a\\..\\b"), Components({"b"}));
   EXPECT_EQ(simplified_components("./a/./b/."), Components({"a", "b"}));
   EXPECT_EQ(simplified_components("a/b/../../c/d/.."), Components({"c"}));
-  // Dots that are part of a name are names.
-  EXPECT_EQ(simplified_components("...\\.x\\x."), Components({"...", ".x", "x."}));
+  // Dots that begin a name are part of it.
+  EXPECT_EQ(simplified_components(".x\\..x/x.y"), Components({".x", "..x", "x.y"}));
 }
 
 TEST(EntryPath, NamesReducingToNothingDenoteTheStart) {
@@ -54,6 +54,18 @@ TEST(EntryPath, AColonInAnyComponentHasNone) {
     SCOPED_TRACE(name);
     EXPECT_EQ(simplified_components(name), std::nullopt);
   }
+}
+
+// Names that Win32 rewrites: written below the verbatim base as they stand, they would be files
+// that neither Explorer nor PowerShell can open or delete.
+TEST(EntryPath, NamesWin32ReadsAsSomethingElseHaveNone) {
+  for (const std::string& name : std::vector<std::string>{
+           "CON", "docs/aux.txt", "nul", "Prn.log", "COM1", "lpt9.txt", "COM\xC2\xB9", "con .txt", "x.", "x/y./z",
+           "docs /a.txt", "...", "a\\.. .\\b", "CON/.."}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(simplified_components(name), std::nullopt);
+  }
+  EXPECT_EQ(simplified_components("CONSOLE/COM10.txt"), Components({"CONSOLE", "COM10.txt"}));
 }
 
 TEST(EntryPath, TrailingSeparatorMarksADirectory) {

@@ -45,7 +45,8 @@ TEST(Entry, LinkNeedsUnixHostNonZeroAttributesAndBothLinkTypeBits) {
 }
 
 TEST(Entry, LinkIsOfDirectoryKindForADirectoryEntryOfThatNameOrAnExistingDirectory) {
-  const std::vector<Entry> entries{{.name = "docs/"}, {.name = "notes"}, {.name = "file/"}};
+  const std::vector<Entry> listed{{.name = "docs/"}, {.name = "notes"}, {.name = "file/"}};
+  const auto entries = payload::directory_entry_names(listed);
   std::vector<std::string> asked;
   auto existing = [&](std::string_view t) {
     asked.emplace_back(t);
@@ -65,6 +66,34 @@ TEST(Entry, LinkIsOfDirectoryKindForADirectoryEntryOfThatNameOrAnExistingDirecto
     EXPECT_FALSE(payload::link_is_directory(remote, entries, existing)) << remote;
   }
   EXPECT_EQ(asked, std::vector<std::string>{});
+}
+
+// Two entries that Windows writes to one file, or a file on another entry's way as a folder, are
+// two readings of the archive; a folder named again is one.
+TEST(Entry, TwoEntriesReachingOnePathAreFound) {
+  const std::pair<std::vector<std::string>, bool> cases[] = {
+      {{"pkg/install.ps1", "pkg\\install.ps1"}, true},
+      {{"install.ps1", "INSTALL.PS1"}, true},
+      {{"a/b/../install.ps1", "A/./install.ps1"}, true},
+      {{"docs", "docs/a.txt"}, true},
+      {{"docs/a.txt", "Docs"}, true},
+      {{"docs/a.txt", "docs/a.txt/"}, true},
+      {{"notes", "notes."}, true},
+      {{"notes", "notes . "}, true},
+      {{"\xC3\x84.txt", "\xC3\xA4.txt"}, true},                // Ä, ä
+      {{"\xCE\xA3", "\xCF\x83"}, true},                        // Σ, σ: beyond Latin letters
+      {{"\xE1\xBE\xB3", "\xE1\xBE\xBC"}, true},                // ᾳ and its simple upper case ᾼ
+      {{"docs/", "DOCS\\", "docs/a.txt", "Docs/b.txt"}, false},  // one folder, named again
+      {{"stra\xC3\x9F" "e", "STRASSE"}, false},                  // ß has no simple upper case
+      {{"\xF0\x90\x90\xA8", "\xF0\x90\x90\x80"}, false},     // beyond 16 bits: not folded
+      {{"a", "b", "../c", "C:x"}, false},                       // names without a path are left out
+  };
+  for (const auto& [names, twice] : cases) {
+    SCOPED_TRACE(names.front() + " " + names.back());
+    std::vector<Entry> entries;
+    for (const std::string& name : names) entries.push_back({.name = name});
+    EXPECT_EQ(payload::reach_one_path_twice(entries), twice);
+  }
 }
 
 TEST(LibzipError, CodesMapToTheFixedTextsOrKeepTheLibrarysOwn) {

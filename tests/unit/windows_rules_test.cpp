@@ -171,8 +171,12 @@ std::vector<BelowCase> below_cases() {
     {temp, sub, true},
     {temp, temp + R"(\x)", true},
     {temp + "\\", temp + R"(\x)", true},
-    {temp, temp + R"(\...\x.)", true},  // verbatim: taken as they stand
-    {temp, temp + R"(\CON)", true},
+    // Verbatim paths are taken as they stand, and then Windows' own tools cannot open these.
+    {temp, temp + R"(\...\x.)", false},
+    {temp, temp + R"(\CON)", false},
+    {temp, temp + R"(\docs\aux.txt)", false},
+    {temp, temp + R"(\x )", false},
+    {temp, temp + R"(\.x\CONSOLE\com10)", true},
     {temp, temp, false},
     {temp, temp + "\\", false},
     {temp, temp + "x", false},  // a string prefix, not a component
@@ -190,7 +194,7 @@ std::vector<BelowCase> below_cases() {
     {temp, temp + R"(\docs:stream)", false},
     {temp, temp + R"(\a/b)", false},
     {temp, R"(\\?\c:\Users\Zoë\AppData\Local\Temp\zarvo-setup-42\x)", false},  // only the same text counts
-    // Outside a verbatim path the system rewrites device names and trailing dots and spaces.
+    // Outside a verbatim path the system rewrites device names and trailing dots and spaces itself.
     {R"(C:\Temp\w)", R"(C:\Temp\w\a\b)", true},
     {R"(C:\Temp\w)", R"(C:/Temp/w/a)", true},
     {R"(C:\Temp\w)", R"(C:\Temp\w\.\a)", true},
