@@ -410,8 +410,8 @@ def case_truncated_stored(lane, args, cases):
 
 
 def case_many_end_records(lane, args, cases):
-    """5,000 records of one entry and 2,900 end records that all declare that directory: one
-    reading, read once (the benchmark shows the time); the entry's method is then refused."""
+    """5,000 entries and 2,900 end records that all declare their directory: one reading, read once
+    (the benchmark shows the time); the first entry's method is then refused."""
     case = Case(lane, args, "many-end-records", "many-end-records")
     cases.append(case)
     case.run()
@@ -426,6 +426,19 @@ def case_no_script(lane, args, cases):
     case.run()
     work = case.expect_failure(lambda shown: f"extracting to {shown}\n", NO_SCRIPT)
     case.expect_tree(work, case.payload_files("noscript"))
+
+
+def case_script_link(lane, args, cases):
+    """install.ps1 comes as a link to a script beside the work directory: the search never passes a
+    link, so there is no script, and nothing runs. (Under Wine the link is not even made.)"""
+    case = Case(lane, args, "script-link", "script-link")
+    cases.append(case)
+    with open(os.path.join(case.temp, "outside-script.ps1"), "w") as f:
+        f.write("Write-Host 'outside the work directory'\r\n")
+    case.run()
+    work = case.expect_failure(lambda shown: f"extracting to {shown}\n", NO_SCRIPT)
+    check_equal(os.path.isfile(os.path.join(work, "bin", "zarvo.exe")), True, "the payload's program extracted")
+    check(read_record(case.ps_record) is None, "PowerShell ran")
 
 
 def case_no_powershell(lane, args, cases):
@@ -485,6 +498,7 @@ CASES = {
     "truncated-stored": case_truncated_stored,
     "many-end-records": case_many_end_records,
     "no-script": case_no_script,
+    "script-link": case_script_link,
     "no-powershell": case_no_powershell,
     "powershell-not-a-program": case_powershell_not_a_program,
     "installer-exits-1": installer_exits_with(1),

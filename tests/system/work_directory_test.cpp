@@ -80,17 +80,25 @@ TEST_F(WorkDirectory, AFolderLinkLeftInsideIsRemovedAndItsTargetKept) {
   EXPECT_EQ(read_text(platform::join_path(outside, "keep.txt")), "untouched");
 }
 
-// What cannot be removed is not used: the creation fails with the removal's error.
-TEST_F(WorkDirectory, ALeftoverThatCannotBeRemovedFailsTheCreation) {
+// A link to a file, or to nothing, is not a leftover tree: it stays, and the creation fails on it
+// with its own error, as on a file.
+TEST_F(WorkDirectory, ALinkToAFileOrToNothingFailsTheCreationWithItsOwnError) {
   SKIP_WITHOUT_LINKS();
   const std::string target = at({"target.txt"});
   write_text(target, "a file");
-  const std::string work = at({"zarvo-setup-7"});
-  ASSERT_TRUE(platform::create_link(target, work, false));  // a link to a file: no directory to remove
-  auto made = setup::create_work_directory(work);
-  ASSERT_FALSE(made);
-  EXPECT_EQ(made.error(), platform::PlatformError::os(code_not_a_directory));
-  EXPECT_EQ(read_text(target), "a file");
+  for (const std::string& to : {target, at({"missing"})}) {
+    SCOPED_TRACE(to);
+    const std::string work = at({"zarvo-setup-7"});
+    ASSERT_TRUE(platform::create_link(to, work, false));
+    auto made = setup::create_work_directory(work);
+    ASSERT_FALSE(made);
+    EXPECT_EQ(made.error(), platform::PlatformError::os(code_already_exists));
+    EXPECT_EQ(read_text(target), "a file");
+    const auto status = platform::link_status(work);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->kind, platform::FileKind::Link);
+    stdfs::remove(host_path(work));
+  }
 }
 
 TEST_F(WorkDirectory, AFileWithItsNameMakesCreationFail) {
@@ -149,6 +157,20 @@ TEST_F(WorkDirectory, AFolderNamedLikeTheScriptIsSearchedInto) {
 TEST_F(WorkDirectory, AFolderNamedLikeTheScriptIsNoScript) {
   make_directory(script_in(at({"a"})));  // a/install.ps1 is a folder
   EXPECT_EQ(setup::locate_installer_script(root_), std::nullopt);
+}
+
+// On the real file system: a link named install.ps1 that leads to a script outside, or a top-level
+// folder link that leads to a folder holding one, is never the script.
+TEST_F(WorkDirectory, TheScriptIsNeverReachedThroughALink) {
+  SKIP_WITHOUT_LINKS();
+  const std::string outside = at({"outside"});
+  make_directory(outside);
+  write_text(script_in(outside), "outside script");
+  const std::string work = at({"work"});
+  make_directory(work);
+  ASSERT_TRUE(platform::create_link(script_in(outside), script_in(work), false));
+  ASSERT_TRUE(platform::create_link(outside, platform::join_path(work, "pkg"), true));
+  EXPECT_EQ(setup::locate_installer_script(work), std::nullopt);
 }
 
 TEST_F(WorkDirectory, NothingIsFoundInAMissingOrEmptyDirectory) {
