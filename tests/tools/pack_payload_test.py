@@ -100,6 +100,20 @@ class PackerTest(unittest.TestCase):
              "payload contract: a\\C:escape.txt: names must hold no colon (Windows reads it as a drive or a stream)\n"),
             ({"install.ps1": b"x", "bin/zarvo.exe": b"MZ", "docs:x": b"x"},
              "payload contract: docs:x: names must hold no colon (Windows reads it as a drive or a stream)\n"),
+            ({"install.ps1": b"x", "bin/zarvo.exe": b"MZ", "docs/a?b.md": b"x"},
+             "payload contract: docs\\a?b.md: names must hold none of < > \" | ? * (Windows cannot write them)\n"),
+            ({"install.ps1": b"x", "bin/zarvo.exe": b"MZ", "docs/tab\there": b"x"},
+             "payload contract: 'docs\\\\tab\\there': names must be printable ASCII\n"),
+            ({"install.ps1": b"x", "bin/zarvo.exe": b"MZ", "docs/Aux.txt": b"x"},
+             "payload contract: docs\\Aux.txt: names must not be a device name such as CON, NUL or COM1 (Windows "
+             "opens the device)\n"),
+            ({"install.ps1": b"x", "bin/zarvo.exe": b"MZ", "docs /a.md": b"x"},
+             "payload contract: docs \\a.md: names must not end in a dot or a space (Windows drops them)\n"),
+            ({"install.ps1": b"x", "bin/zarvo.exe": b"MZ", "PROGRA~1/a.md": b"x"},
+             "payload contract: PROGRA~1\\a.md: names must not have the shape of a short alias such as PROGRA~1 (it "
+             "can name another file)\n"),
+            ({"install.ps1": b"x", "bin/zarvo.exe": b"MZ", "bin/Zarvo.EXE": b"MZ"},
+             "payload contract: bin\\zarvo.exe: Windows writes it where bin\\Zarvo.EXE goes\n"),
             ({"a/install.ps1": b"x", "a/bin/zarvo.exe": b"MZ", "b/other.txt": b"x"},
              "payload contract: install.ps1: must lie at the payload's root or at the root of its one top-level "
              "folder\n"),
