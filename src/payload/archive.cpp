@@ -94,7 +94,11 @@ std::expected<Archive, ArchiveError> open_archive(std::span<const std::byte> byt
     return std::unexpected(std::move(*disagreement));
   }
   state->entries.reserve(directory->records.size());
-  for (const CentralRecord& record : directory->records) state->entries.push_back(describe_entry(record));
+  state->data.reserve(directory->records.size());
+  for (const CentralRecord& record : directory->records) {
+    state->entries.push_back(describe_entry(record));
+    state->data.push_back(bytes.subspan(record.data_offset, record.compressed_size));
+  }
   return Archive(std::move(state));
 }
 
