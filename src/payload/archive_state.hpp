@@ -22,6 +22,7 @@ namespace payload {
 struct ZipDiscard {
   void operator()(zip_t* zip) const { zip_discard(zip); }
 };
+
 struct ArchiveState {
   std::unique_ptr<LibraryView> view;       // what the library reads; outlives `zip`, which reads it
   std::unique_ptr<zip_t, ZipDiscard> zip;  // owns the library's source over the view
