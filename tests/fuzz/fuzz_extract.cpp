@@ -1,11 +1,13 @@
 // open_archive + extract_all on arbitrary bytes, into a scratch folder that holds a link to a
 // folder outside it. Whatever the archive says, nothing may appear outside the destination and
 // nothing may be written through the link. And whenever extraction succeeds, what it wrote must be
-// byte for byte what an independent reading of the archive gives (tests/support/reference_zip).
+// byte for byte what an independent reading of the archive gives (tests/support/reference_zip),
+// unless that reading, with zlib, refused a Huffman code that the setup's inflater may read.
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -136,6 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (extracted) {
     const auto reference = test_support::reference_read(bytes);
     if (!reference) std::abort();  // the setup read an archive the reference finds no one reading of
+    if (std::ranges::any_of(*reference, &test_support::ReferenceEntry::undecided)) return 0;
     const auto expected = expected_tree(*reference, "-> " + scratch.outside);
     Tree found;
     snapshot(scratch.destination, "", found);

@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "payload/inflater.hpp"
+#include "support/reference_zip.hpp"
 
 namespace {
 
@@ -90,12 +91,6 @@ Reading zlib_reading(std::span<const std::byte> input, std::size_t room) {
   return reading;
 }
 
-bool refused_code_set(const Reading& zlib) {
-  return zlib.end == End::Refused &&
-         (zlib.refusal == "invalid code lengths set" || zlib.refusal == "invalid literal/lengths set" ||
-          zlib.refusal == "invalid distances set");
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -111,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!zlib.bytes.starts_with(setup.bytes)) std::abort();
     return 0;
   }
-  const bool code_set = refused_code_set(zlib);
+  const bool code_set = zlib.end == End::Refused && test_support::refused_for_a_code(zlib.refusal);
   const auto zlib_crc = static_cast<std::uint32_t>(
       crc32(0, reinterpret_cast<const Bytef*>(zlib.bytes.data()), static_cast<uInt>(zlib.bytes.size())));
 

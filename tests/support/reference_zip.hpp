@@ -1,7 +1,8 @@
 // A second, independent reading of a ZIP archive, as plain as it can be written, for checking the
 // setup's reading against: every end record within reach of the end is read in full, the archive
 // has a directory only when exactly one different sound directory is found, and each entry's data
-// is inflated in one piece and checked against its CRC-32 and size. Slow and simple on purpose.
+// is inflated in one piece (a stream cut short is unreadable) and checked against its CRC-32 and
+// size. Slow and simple on purpose.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +10,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace test_support {
@@ -22,9 +24,13 @@ struct ReferenceEntry {
   std::string extra;  // central
   // The entry's data when it reads whole and matches its CRC-32 and size (methods 0 and 8 only).
   std::optional<std::string> data;
+  bool undecided = false;  // zlib refused a Huffman code of its data, which the setup may read
 };
 
 // The entries of the archive's one directory, in order; none when it has not exactly one.
 std::optional<std::vector<ReferenceEntry>> reference_read(std::span<const std::byte> archive);
+
+// Whether zlib's reason for refusing DEFLATE data is a Huffman code (incomplete or over-subscribed).
+bool refused_for_a_code(std::string_view zlib_message);
 
 }  // namespace test_support
