@@ -1,12 +1,6 @@
-// The setup's inflater (ISA-L) against zlib on arbitrary bytes read as raw DEFLATE. Both read a
-// stream that ends with its last block alike: the same bytes, the same CRC-32, or both refuse it.
-// They differ only where measured and described in payload/inflater.hpp:
-// - ISA-L reads a block whose Huffman code is incomplete, failing only on a code that has no
-//   symbol; zlib refuses the block's header ("invalid code lengths set", "... lengths set",
-//   "... distances set").
-// - Where the input runs out before the stream's end (the setup then reports a wrong checksum),
-//   ISA-L gives at most two fewer bytes, and may refuse the bits that the missing input would
-//   have held, or read a header to its end where zlib refuses it at the end of the input.
+// The setup's inflater (ISA-L) against zlib on arbitrary bytes read as raw DEFLATE: a stream that
+// ends with its last block gives the same bytes and CRC-32 in both, or both refuse it, but for the
+// differences payload/inflater.hpp names (an incomplete Huffman code; where the input runs out).
 // The first byte picks the size of the setup's output steps (smaller than a match, a block or the
 // history window, and larger) and of the steps in which ISA-L is handed its input.
 #include <zlib.h>
