@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Extraction speed on the host lane: the whole setup run extracting a payload shaped like the
-# as-built one, against bsdtar, unzip, 7z and a minimal reference (inflate + CRC-32 + write).
+# as-built one, against bsdtar, unzip, 7z and two minimal references (inflate + CRC-32 + write,
+# with zlib and with ISA-L: the floor).
 # Prints each median time, its ratio to the reference, and the setup's peak memory against the
 # payload's size plus 16 MiB. The commands run in interleaved rounds (bench/measure.py).
 #
@@ -32,7 +33,7 @@ cmake -S "$root" -B "$work/setup-build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZA
   -DZARVO_SETUP_PAYLOAD="$payload" >/dev/null
 cmake --build "$work/setup-build" --target zarvo-setup -j2 >/dev/null
 setup=$work/setup-build/zarvo-setup
-g++ -O2 -std=c++20 "$root/bench/reference.cpp" -lz -o "$work/reference"
+g++ -O2 -std=c++20 "$root/bench/reference.cpp" -lz -lisal -o "$work/reference"
 
 out=$work/out  # every tool writes here
 tmp=$work/tmp  # the setup's temporary directory; its work directory lands inside

@@ -22,11 +22,11 @@ function(zarvo_compile_options target)
   endif()
 endfunction()
 
-# zarvo_layer(<target>): a layer other than the payload layer. The ZIP library and zlib belong to
-# the payload layer alone: linking them PRIVATE there keeps their headers out of every other
-# layer's include path, and where a system package puts them on the default path anyway (the
-# host lane), their include guards are taken in advance, so that such an include gives nothing
-# and any use fails to compile.
+# zarvo_layer(<target>): a layer other than the payload layer. The ZIP library, zlib and ISA-L
+# belong to the payload layer alone: linking them PRIVATE there keeps their headers out of every
+# other layer's include path, and where a system package puts them on the default path anyway
+# (the host lane), their include guards are taken in advance, so that such an include gives
+# nothing and any use fails to compile.
 function(zarvo_layer target)
   zarvo_compile_options(${target})
   target_compile_options(${target} PRIVATE -include ${ZARVO_SOURCE_DIR}/cmake/without-libzip.h)

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Installs every Debian package both build lanes and the tests need, and enables source
-# packages (the windows lane builds libzip from Debian's source). Idempotent: a second run
-# installs nothing and changes nothing.
+# packages (the windows lane builds libzip and ISA-L from Debian's source). Idempotent: a second
+# run installs nothing and changes nothing.
 set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git dpkg-dev xz-utils
   googletest libgtest-dev
-  libzip-dev zlib1g-dev unicode-data
+  libzip-dev zlib1g-dev unicode-data libisal-dev nasm
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   mingw-w64-x86-64-dev libz-mingw-w64-dev
   wine64 wine

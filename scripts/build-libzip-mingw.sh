@@ -11,38 +11,14 @@ libzip_version=1.7.3-1
 libzip_tarball=libzip_1.7.3.orig.tar.xz
 libzip_sha256=a60473ffdb7b4260c08bfa19c2ccea0438edac11193c3afbbb1f17fbcf6c6132
 
+here=$(cd "$(dirname "$0")" && pwd)
 work=$1
 toolchain=$2
 [ -f "$work/install/lib/libzip.a" ] && exit 0
 mkdir -p "$work"
 cd "$work"
-if [ ! -f "$libzip_tarball" ]; then
-  offered=$(apt-cache showsrc libzip 2>/dev/null | awk '/^Package: /{p=$2} /^Version: /{if(p=="libzip") print $2}' | sort -u)
-  if [ -z "$offered" ]; then
-    echo "apt offers no libzip source package: run scripts/bootstrap.sh (it enables source packages)" >&2
-    exit 1
-  fi
-  if ! grep -qxF "$libzip_version" <<<"$offered"; then
-    echo "libzip: this build is pinned to Debian's source $libzip_version, but apt offers" \
-      "${offered//$'\n'/, }; check that source, then update the pin in scripts/build-libzip-mingw.sh" >&2
-    exit 1
-  fi
-  apt-get source --download-only "libzip=$libzip_version" >/dev/null 2>apt-source.log || {
-    cat apt-source.log >&2
-    echo "apt-get source libzip=$libzip_version failed" >&2
-    exit 1
-  }
-fi
-actual=$(sha256sum "$libzip_tarball" | cut -d' ' -f1)
-if [ "$actual" != "$libzip_sha256" ]; then
-  # Set aside, so that the next run fetches it again, and kept for a look.
-  mv -f "$libzip_tarball" "$libzip_tarball.rejected"
-  echo "libzip: $libzip_tarball has SHA-256 $actual, but libzip $libzip_version's is" \
-    "$libzip_sha256; refusing to build it (kept as $work/$libzip_tarball.rejected)" >&2
-  exit 1
-fi
-rm -rf src && mkdir src
-tar xf "$libzip_tarball" -C src --strip-components=1
+"$here/fetch-debian-source.sh" libzip "$libzip_version" "$libzip_tarball" "$libzip_sha256" \
+  "scripts/$(basename "$0")"
 cmake -S src -B build -G Ninja -Wno-dev \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$work/install" \
   -DCMAKE_C_FLAGS="-Wno-error=incompatible-pointer-types -ffile-prefix-map=$work=." \

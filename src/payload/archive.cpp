@@ -96,10 +96,12 @@ std::expected<Archive, ArchiveError> open_archive(std::span<const std::byte> byt
     return std::unexpected(std::move(*disagreement));
   }
   state->entries.reserve(directory->records.size());
+  state->data.reserve(directory->records.size());
   for (const CentralRecord& record : directory->records) {
     auto entry = describe_entry(record);
     if (!entry) return std::unexpected(std::move(entry.error()));
     state->entries.push_back(std::move(*entry));
+    state->data.push_back(bytes.subspan(record.data_offset, record.compressed_size));
   }
   // Readers keep the first, the last or both of two entries for one file: no one reading.
   if (reach_one_path_twice(state->entries)) return std::unexpected(ArchiveError::invalid("Duplicate file path"));

@@ -4,11 +4,13 @@
 // (tests/support/reference_zip) must find one reading exactly when the setup opens it (but where
 // the ZIP library refuses on its own, or too many end records make the setup stop looking), list
 // the same names with their data at the same places, and whenever extraction succeeds, what it
-// wrote must be byte for byte what that reading gives.
+// wrote must be byte for byte what that reading gives, unless that reading, with zlib, refused a
+// Huffman code that the setup's inflater may read.
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -160,6 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool extracted = archive && payload::extract_all(*archive, scratch.destination).has_value();
   scratch.check();
   if (extracted) {
+    if (std::ranges::any_of(*reference, &test_support::ReferenceEntry::undecided)) return 0;
     const auto expected = expected_tree(*reference, "-> " + scratch.outside);
     Tree found;
     snapshot(scratch.destination, "", found);

@@ -61,7 +61,9 @@ std::optional<std::string> field(const std::multimap<std::uint16_t, std::string>
   return found == fields.end() ? std::nullopt : std::optional(found->second);
 }
 
-std::optional<std::string> inflate_all(const std::string& compressed, std::uint64_t limit) {
+// A stream cut short is not read. `undecided`: zlib refused a block's Huffman code, which the
+// setup's inflater reads when the code is merely incomplete (payload/inflater.hpp).
+std::optional<std::string> inflate_all(const std::string& compressed, std::uint64_t limit, bool& undecided) {
   z_stream z{};
   if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return std::nullopt;
   std::string out;
@@ -74,8 +76,8 @@ std::optional<std::string> inflate_all(const std::string& compressed, std::uint6
     z.avail_out = static_cast<uInt>(piece.size());
     result = inflate(&z, Z_NO_FLUSH);
     out.append(piece.data(), piece.size() - z.avail_out);
-    if (result == Z_BUF_ERROR && z.avail_in == 0) result = Z_STREAM_END;  // input ended first
   }
+  undecided = result == Z_DATA_ERROR && refused_for_a_code(z.msg);
   inflateEnd(&z);
   if (result != Z_STREAM_END) return std::nullopt;
   return out;
@@ -168,7 +170,7 @@ std::optional<std::vector<ReferenceEntry>> read_directory(const Reader& r, const
     const std::string stored = *r.text(e.data_offset, compressed);
     std::optional<std::string> data;
     if (e.method == 0) data = stored;
-    if (e.method == 8) data = inflate_all(stored, size);
+    if (e.method == 8) data = inflate_all(stored, size, e.undecided);
     if (data && data->size() == size &&
         static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data->data()), static_cast<uInt>(data->size()))) ==
             crc) {
@@ -277,6 +279,11 @@ bool one_file_each(const std::vector<ReferenceEntry>& entries) {
 }
 
 }  // namespace
+
+bool refused_for_a_code(std::string_view zlib_message) {
+  return zlib_message == "invalid code lengths set" || zlib_message == "invalid literal/lengths set" ||
+         zlib_message == "invalid distances set";
+}
 
 std::optional<std::vector<ReferenceEntry>> reference_read(std::span<const std::byte> archive) {
   const Reader r{std::string_view(reinterpret_cast<const char*>(archive.data()), archive.size())};

@@ -3,7 +3,8 @@
 // its directory is sound, no other end record outside the entries' bytes (nor the place readers
 // find the directory back from the end record) leads to another sound directory, every entry has
 // one name and no two entries name one file as Windows compares names. Each entry's data is
-// inflated in one piece and checked against its CRC-32 and size. Slow and simple on purpose.
+// inflated in one piece (a stream cut short is unreadable) and checked against its CRC-32 and
+// size. Slow and simple on purpose.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +12,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace test_support {
@@ -28,9 +30,13 @@ struct ReferenceEntry {
   std::string extra;  // central
   // The entry's data when it reads whole and matches its CRC-32 and size (methods 0 and 8 only).
   std::optional<std::string> data;
+  bool undecided = false;  // zlib refused a Huffman code of its data, which the setup may read
 };
 
 // The entries of the archive's one directory, in order; none when it has not exactly one.
 std::optional<std::vector<ReferenceEntry>> reference_read(std::span<const std::byte> archive);
+
+// Whether zlib's reason for refusing DEFLATE data is a Huffman code (incomplete or over-subscribed).
+bool refused_for_a_code(std::string_view zlib_message);
 
 }  // namespace test_support

@@ -336,6 +336,19 @@ TEST_F(Extract, DeflateStreamCutShortEndsTheDataAndFailsTheCrc) {
   EXPECT_EQ(written, data.substr(0, written.size()));
 }
 
+// Cut after all of its data, before its last block: what it held is written, and the entry fails
+// although its size and CRC-32 match what came out.
+TEST_F(Extract, DeflateStreamWithoutItsLastBlockFailsWhateverCameOut) {
+  const std::string data = "all of it, in a stored block not marked last";
+  ZipEntry cut = file("cut.txt", data);
+  const auto n = static_cast<std::uint16_t>(data.size());
+  cut.compressed = std::string{'\0', char(n & 0xFF), char(n >> 8), char(~n & 0xFF), char(~n >> 8 & 0xFF)} + data;
+  const auto result = extract({cut});
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error().reason_text(), "i/o error: Invalid checksum");
+  EXPECT_EQ(tree(), (Tree{{"dest", "<dir>"}, {"dest/cut.txt", data}}));
+}
+
 TEST_F(Extract, LargeFilesArriveWholeInBothMethods) {
   // More than two copy chunks, not a multiple of any power of two.
   std::string data(2 * 1024 * 1024 + 512 * 1024 + 3, '\0');

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""The windows lane's libzip build refuses any source but the pinned one, before building.
+"""The windows lane's builds of libzip and ISA-L refuse any source but the pinned one, before
+building.
 
 apt is replaced by stand-ins on PATH that record their calls, so nothing is fetched."""
 import hashlib
@@ -11,19 +12,11 @@ import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-SCRIPT = os.path.normpath(os.path.join(HERE, "..", "..", "scripts", "build-libzip-mingw.sh"))
-
-
-def pin(name):
-    with open(SCRIPT, encoding="utf-8") as f:
-        return re.search(rf"^{name}=(\S+)$", f.read(), re.M).group(1)
-
-
-VERSION, TARBALL, SHA256 = pin("libzip_version"), pin("libzip_tarball"), pin("libzip_sha256")
+SCRIPTS = os.path.normpath(os.path.join(HERE, "..", "..", "scripts"))
 
 APT_CACHE = """#!/bin/sh
 echo "apt-cache $*" >>"$APT_CALLS"
-[ "$*" = "showsrc libzip" ] && cat "$APT_SOURCES"
+[ "$*" = "showsrc $APT_PACKAGE" ] && cat "$APT_SOURCES"
 exit 0
 """
 # Stands for a download of the pinned version that brings other bytes than Debian's.
@@ -34,8 +27,17 @@ exit 0
 """
 
 
-class PinTest(unittest.TestCase):
+class PinTest:
+    """The cases, for the build script of the package named by the subclass."""
+    PACKAGE = None
+
     def setUp(self):
+        self.script_name = f"build-{self.PACKAGE}-mingw.sh"
+        with open(os.path.join(SCRIPTS, self.script_name), encoding="utf-8") as f:
+            text = f.read()
+        pin = {name: re.search(rf"^{self.PACKAGE}_{name}=(\S+)$", text, re.M).group(1)
+               for name in ("version", "tarball", "sha256")}
+        self.version, self.tarball, self.sha256 = pin["version"], pin["tarball"], pin["sha256"]
         self.tmp = tempfile.mkdtemp()
         self.bin = os.path.join(self.tmp, "bin")
         os.mkdir(self.bin)
@@ -57,9 +59,11 @@ class PinTest(unittest.TestCase):
 
     def run_script(self):
         env = dict(os.environ, PATH=self.bin + os.pathsep + os.environ["PATH"], APT_CALLS=self.calls,
-                   APT_SOURCES=self.sources, APT_TARBALL=os.path.join(self.work, TARBALL))
+                   APT_SOURCES=self.sources, APT_TARBALL=os.path.join(self.work, self.tarball),
+                   APT_PACKAGE=self.PACKAGE)
         # The toolchain file is never reached: every case stops before the build.
-        return subprocess.run(["bash", SCRIPT, self.work, "/nonexistent/toolchain.cmake"], env=env,
+        script = os.path.join(SCRIPTS, self.script_name)
+        return subprocess.run(["bash", script, self.work, "/nonexistent/toolchain.cmake"], env=env,
                               capture_output=True, text=True)
 
     def apt_calls(self):
@@ -73,51 +77,62 @@ class PinTest(unittest.TestCase):
             self.assertFalse(os.path.exists(os.path.join(self.work, name)), name)
 
     def test_the_pin_is_a_version_and_a_sha256(self):
-        self.assertRegex(VERSION, r"^[0-9][0-9A-Za-z.+~:]*-[0-9A-Za-z.+~]+$")
-        self.assertEqual(TARBALL, f"libzip_{VERSION.rsplit('-', 1)[0]}.orig.tar.xz")
-        self.assertRegex(SHA256, r"^[0-9a-f]{64}$")
+        self.assertRegex(self.version, r"^[0-9][0-9A-Za-z.+~:]*-[0-9A-Za-z.+~]+$")
+        self.assertEqual(self.tarball, f"{self.PACKAGE}_{self.version.rsplit('-', 1)[0]}.orig.tar.xz")
+        self.assertRegex(self.sha256, r"^[0-9a-f]{64}$")
+
+    def refusal(self, actual):
+        return (f"{self.PACKAGE}: {self.tarball} has SHA-256 {actual}, but {self.PACKAGE} {self.version}'s is "
+                f"{self.sha256}; refusing to build it (kept as {self.work}/{self.tarball}.rejected)\n")
 
     def test_a_cached_tarball_with_other_bytes_is_refused_and_set_aside(self):
         os.makedirs(self.work)
         data = b"a tarball that is not the pinned one\n"
-        with open(os.path.join(self.work, TARBALL), "wb") as f:
+        with open(os.path.join(self.work, self.tarball), "wb") as f:
             f.write(data)
         result = self.run_script()
         actual = hashlib.sha256(data).hexdigest()
-        self.assertEqual((result.returncode, result.stdout, result.stderr), (1, "", (
-            f"libzip: {TARBALL} has SHA-256 {actual}, but libzip {VERSION}'s is {SHA256}; refusing to build "
-            f"it (kept as {self.work}/{TARBALL}.rejected)\n")))
-        self.assertEqual(sorted(os.listdir(self.work)), [TARBALL + ".rejected"])
-        with open(os.path.join(self.work, TARBALL + ".rejected"), "rb") as f:
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (1, "", self.refusal(actual)))
+        self.assertEqual(sorted(os.listdir(self.work)), [self.tarball + ".rejected"])
+        with open(os.path.join(self.work, self.tarball + ".rejected"), "rb") as f:
             self.assertEqual(f.read(), data)
         self.assertEqual(self.apt_calls(), [])  # a cached tarball is checked, not fetched again
 
     def test_a_download_with_other_bytes_is_refused(self):
-        self.offer(("libzip", VERSION))
+        self.offer((self.PACKAGE, self.version))
         result = self.run_script()
         actual = hashlib.sha256(b"not the upstream tarball").hexdigest()
-        self.assertEqual((result.returncode, result.stderr), (1, (
-            f"libzip: {TARBALL} has SHA-256 {actual}, but libzip {VERSION}'s is {SHA256}; refusing to build "
-            f"it (kept as {self.work}/{TARBALL}.rejected)\n")))
-        self.assertEqual(self.apt_calls(), ["apt-cache showsrc libzip", f"apt-get source --download-only libzip={VERSION}"])
+        self.assertEqual((result.returncode, result.stderr), (1, self.refusal(actual)))
+        self.assertEqual(self.apt_calls(), [f"apt-cache showsrc {self.PACKAGE}",
+                                            f"apt-get source --download-only {self.PACKAGE}={self.version}"])
         self.assert_nothing_built()
 
     def test_another_offered_version_is_refused_naming_both(self):
         # Another source package's stanza of the pinned version must not count.
-        self.offer(("libzip", "9.9.9-1"), ("other-zip", VERSION), ("libzip", "9.9.10-2"))
+        self.offer((self.PACKAGE, "9.9.9-1"), ("other-zip", self.version), (self.PACKAGE, "9.9.10-2"))
         result = self.run_script()
         self.assertEqual((result.returncode, result.stdout, result.stderr), (1, "", (
-            f"libzip: this build is pinned to Debian's source {VERSION}, but apt offers 9.9.10-2, 9.9.9-1; "
-            "check that source, then update the pin in scripts/build-libzip-mingw.sh\n")))
-        self.assertEqual(self.apt_calls(), ["apt-cache showsrc libzip"])
+            f"{self.PACKAGE}: this build is pinned to Debian's source {self.version}, but apt offers 9.9.10-2, "
+            "9.9.9-1; "
+            f"check that source, then update the pin in scripts/{self.script_name}\n")))
+        self.assertEqual(self.apt_calls(), [f"apt-cache showsrc {self.PACKAGE}"])
         self.assertEqual(os.listdir(self.work), [])
 
     def test_no_source_package_at_all_points_to_the_bootstrap(self):
         self.offer()
         result = self.run_script()
         self.assertEqual((result.returncode, result.stderr), (1, (
-            "apt offers no libzip source package: run scripts/bootstrap.sh (it enables source packages)\n")))
+            f"apt offers no {self.PACKAGE} source package: run scripts/bootstrap.sh "
+            "(it enables source packages)\n")))
         self.assertEqual(os.listdir(self.work), [])
+
+
+class LibzipPin(PinTest, unittest.TestCase):
+    PACKAGE = "libzip"
+
+
+class LibisalPin(PinTest, unittest.TestCase):
+    PACKAGE = "libisal"
 
 
 if __name__ == "__main__":
