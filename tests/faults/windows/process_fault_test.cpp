@@ -30,7 +30,6 @@ FAULTS_IMPORT(WriteFile);
 FAULTS_IMPORT(NtReadFile);
 FAULTS_IMPORT(CreateWaitableTimerExW);
 FAULTS_IMPORT(SetWaitableTimer);
-FAULTS_IMPORT(Sleep);
 FAULTS_IMPORT(QueryPerformanceCounter);
 FAULTS_IMPORT(DuplicateHandle);
 FAULTS_IMPORT(CreateProcessW);
