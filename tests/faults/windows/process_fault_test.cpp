@@ -26,6 +26,8 @@ FAULTS_IMPORT(GetConsoleMode);
 FAULTS_IMPORT(GetConsoleOutputCP);
 FAULTS_IMPORT(WriteConsoleW);
 FAULTS_IMPORT(ReadConsoleW);
+FAULTS_IMPORT(SetConsoleMode);
+FAULTS_IMPORT(FlushConsoleInputBuffer);
 FAULTS_IMPORT(WriteFile);
 FAULTS_IMPORT(NtReadFile);
 FAULTS_IMPORT(CreateWaitableTimerExW);
@@ -278,6 +280,58 @@ TEST(StreamFault, InputReadsAreRetriedEndedOrFailedAsTheirFailureSays) {
     auto read = platform::raw::read_stdin(out, reader);
     EXPECT_EQ(read ? std::string(out, *read) : platform::error_detail(read.error()), c.expected_outcome);
     EXPECT_EQ(reads, c.expected_reads);
+  }
+}
+
+// Before the question, a console's waiting input is dropped (keys pressed during the install would
+// answer it at once), with line input, echo and Ctrl+C switched back on where a child left them
+// off and every other mode bit kept. Redirected input, or none, is left alone.
+TEST(StreamFault, KeysTypedAheadAtAConsoleAreDroppedBeforeTheQuestion) {
+  constexpr DWORD line_mode = ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_PROCESSED_INPUT;
+  constexpr DWORD others = ENABLE_EXTENDED_FLAGS | ENABLE_QUICK_EDIT_MODE | ENABLE_INSERT_MODE;
+  struct Case {
+    const char* name;
+    HANDLE handle;
+    bool console;
+    DWORD mode;
+    std::vector<DWORD> expected_modes_set;
+    int expected_flushes;
+  };
+  const Case cases[] = {
+      {"console as it should be", stand_in_handle, true, others | line_mode, {}, 1},
+      {"console left raw", stand_in_handle, true, others, {others | line_mode}, 1},
+      {"console left without echo", stand_in_handle, true, others | ENABLE_LINE_INPUT, {others | line_mode}, 1},
+      {"redirected", stand_in_handle, false, 0, {}, 0},
+      {"no handle", nullptr, false, 0, {}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<DWORD> modes_set;
+    int flushes = 0;
+    Hook<GetStdHandle_import> handles(kernel32, "GetStdHandle", [&](DWORD which) {
+      return which == STD_INPUT_HANDLE ? c.handle : GetStdHandle_import::original(which);
+    });
+    Hook<GetConsoleMode_import> modes(kernel32, "GetConsoleMode", [&](HANDLE handle, LPDWORD mode) -> BOOL {
+      if (handle != stand_in_handle) return GetConsoleMode_import::original(handle, mode);
+      *mode = c.mode;
+      ::SetLastError(ERROR_INVALID_HANDLE);
+      return c.console;
+    });
+    Hook<SetConsoleMode_import> sets(kernel32, "SetConsoleMode", [&](HANDLE, DWORD mode) -> BOOL {
+      modes_set.push_back(mode);
+      return TRUE;
+    });
+    Hook<FlushConsoleInputBuffer_import> flush(kernel32, "FlushConsoleInputBuffer", [&](HANDLE handle) -> BOOL {
+      flushes += handle == stand_in_handle;
+      return TRUE;
+    });
+    ASSERT_HOOKED(handles);
+    ASSERT_HOOKED(modes);
+    ASSERT_HOOKED(sets);
+    ASSERT_HOOKED(flush);
+    platform::raw::discard_typed_ahead();
+    EXPECT_EQ(modes_set, c.expected_modes_set);
+    EXPECT_EQ(flushes, c.expected_flushes);
   }
 }
 

@@ -1,6 +1,7 @@
 // Standard streams on POSIX: every handle takes the raw road, bytes unchanged; there is no
 // UTF-16 console, so the console carries are not used.
 #include <signal.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -67,6 +68,17 @@ Result<std::size_t> read_stdin(std::span<char> out, ConsoleUtf16Reader&) {
     if (read >= 0) return static_cast<std::size_t>(read);
     if (errno != EINTR) return std::unexpected(PlatformError::os(static_cast<std::uint32_t>(errno)));
   }
+}
+
+void discard_typed_ahead() {
+  termios terminal{};
+  if (::tcgetattr(STDIN_FILENO, &terminal) != 0) return;  // not a terminal
+  constexpr tcflag_t line_mode = ICANON | ECHO | ISIG;
+  if ((terminal.c_lflag & line_mode) != line_mode) {
+    terminal.c_lflag |= line_mode;
+    (void)::tcsetattr(STDIN_FILENO, TCSANOW, &terminal);
+  }
+  (void)::tcflush(STDIN_FILENO, TCIFLUSH);
 }
 
 }  // namespace platform::raw
