@@ -3,6 +3,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <signal.h>
 #include <unistd.h>
 #endif
 
@@ -15,10 +16,12 @@
 #include "platform/console/console.hpp"
 #include "platform/fatal.hpp"
 #include "platform/runtime.hpp"
+#include "process/child.hpp"
 
 namespace {
 
 std::string_view mode;
+std::string_view argument;  // what follows the mode
 
 // The line as text a test can compare: printable ASCII as is, every other byte as \xNN.
 std::string shown(std::string_view bytes) {
@@ -88,6 +91,20 @@ std::uint32_t run() {
     report_read();
     return 1;
   }
+  if (mode == "interrupted") {
+    // The child (the argument) interrupts every process on the console, as a user pressing Ctrl+C
+    // and Ctrl+Break would, while this waits for it; after the wait Ctrl+C ends this as usual.
+    (void)process::run_child(process::ChildCommand{std::string(argument), {}});
+    platform::print_stdout("waited for the child\n");
+#if defined(_WIN32)
+    ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    ::Sleep(2000);
+#else
+    ::raise(SIGINT);
+#endif
+    platform::print_stdout("Ctrl+C after the wait was ignored\n");
+    return 3;
+  }
   if (mode == "fatal") {
     // A fatal stop whose report is longer than one piece of the console road, with a character
     // across the end of the first piece (its second byte at offset 512): padding before the
@@ -116,5 +133,6 @@ std::uint32_t run() {
 
 int main(int argc, char** argv) {
   mode = argc > 1 ? argv[1] : "";
+  argument = argc > 2 ? argv[2] : "";
   platform::start(run);
 }

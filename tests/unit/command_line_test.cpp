@@ -116,14 +116,14 @@ struct FakeWindows {
 
   ProgramQueries queries() { return queries_in<char16_t>(asked); }
 
-  platform::Result<std::string> resolve(std::string_view program) {
+  platform::Result<std::string> resolve(std::string_view program, std::string_view system_fallback = {}) {
     [[maybe_unused]] const std::size_t asked_before = asked.size();
-    auto resolved = process::resolve_program(program, queries());
+    auto resolved = process::resolve_program(program, queries(), system_fallback);
     const platform::Result<std::string> answer =
         resolved ? platform::Result<std::string>(utf8(*resolved)) : std::unexpected(resolved.error());
 #ifdef ZARVO_WCHAR_IS_UTF16
     std::vector<std::string> wide_asked;
-    const auto wide_resolved = process::resolve_program(program, queries_in<wchar_t>(wide_asked));
+    const auto wide_resolved = process::resolve_program(program, queries_in<wchar_t>(wide_asked), system_fallback);
     EXPECT_EQ(wide_resolved ? platform::Result<std::string>(utf8(from_wide(*wide_resolved)))
                             : std::unexpected(wide_resolved.error()),
               answer)
@@ -161,6 +161,69 @@ TEST(ResolveProgram, SearchesThePlacesInOrderAndStopsAtTheFirstHit) {
     fake.add(R"(C:\Later\powershell.exe)");
     EXPECT_EQ(fake.resolve("powershell"), c.asked.back());
     EXPECT_EQ(fake.asked, c.asked);
+  }
+}
+
+// A program the system keeps below its own folder is looked for there when no search place holds
+// it (a PATH that lost that folder); the search places keep their order and win first.
+TEST(ResolveProgram, LooksBelowTheSystemFolderLastForTheProgramThatAsksForIt) {
+  const char* const below = R"(WindowsPowerShell\v1.0\powershell.exe)";
+  const std::string system_ps = R"(C:\Windows\system32\WindowsPowerShell\v1.0\powershell.exe)";
+  const std::string on_path = R"(C:\PS\powershell.exe)";
+  struct Case {
+    const char* name;
+    const char* fallback;
+    bool system_known;
+    std::vector<std::string> existing;
+    platform::Result<std::string> expected;
+    std::string last_asked;
+  };
+  const Case cases[] = {
+      {"only there", below, true, {system_ps}, system_ps, system_ps},
+      {"on PATH too", below, true, {system_ps, on_path}, on_path, on_path},
+      {"nowhere", below, true, {}, std::unexpected(kNotFound), system_ps},
+      {"no system folder", below, false, {system_ps}, std::unexpected(kNotFound), on_path},
+      {"not asked for", "", true, {system_ps}, std::unexpected(kNotFound), on_path},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeWindows fake;
+    fake.path = R"(C:\Tools;C:\PS)";
+    if (!c.system_known) fake.system.reset();
+    for (const auto& entry : c.existing) fake.add(entry);
+    EXPECT_EQ(fake.resolve("powershell", c.fallback), c.expected);
+    EXPECT_EQ(fake.asked.back(), c.last_asked);
+  }
+  FakeWindows fake;  // a path is never searched for
+  fake.add(system_ps);
+  EXPECT_EQ(fake.resolve(R"(C:\Apps\hud.exe)", below), R"(C:\Apps\hud.exe)");
+}
+
+TEST(OwnFolder, IsTheProgramsFolderAsACurrentDirectoryCanBeGiven) {
+  const std::string longest = "C:\\" + std::string(255, 'a');  // 258 units, a separator added, a terminator
+  const struct {
+    std::string application;
+    std::optional<std::string> folder;
+  } cases[] = {
+      {R"(C:\Users\Ann\AppData\Local\Programs\zarvo\bin\zarvo-hud.exe)",
+       R"(C:\Users\Ann\AppData\Local\Programs\zarvo\bin)"},
+      {R"(C:\hud.exe)", R"(C:\)"},
+      {"C:/Apps/hud.exe", "C:/Apps"},
+      {R"(\\server\share\bin\hud.exe)", R"(\\server\share\bin)"},
+      {R"(\\?\C:\Apps\bin\hud.exe)", R"(C:\Apps\bin)"},
+      {R"(\\?\UNC\server\share\bin\hud.exe)", R"(\\server\share\bin)"},
+      {longest + R"(\hud.exe)", longest},
+      {longest + R"(b\hud.exe)", std::nullopt},
+      {R"(\\?\Volume{0d1a}\bin\hud.exe)", std::nullopt},
+      {R"(\??\C:\bin\hud.exe)", std::nullopt},
+      {R"(\\.\C:\bin\hud.exe)", std::nullopt},
+      {R"(bin\hud.exe)", std::nullopt},
+      {"hud.exe", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.application);
+    const auto folder = process::own_folder<char16_t>(utf16(c.application));
+    EXPECT_EQ(folder ? std::optional<std::string>(utf8(*folder)) : std::nullopt, c.folder);
   }
 }
 

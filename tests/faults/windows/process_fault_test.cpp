@@ -4,6 +4,7 @@
 #include <winternl.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "platform/fatal.hpp"
 #include "platform/runtime.hpp"
 #include "process/child.hpp"
+#include "process/installer.hpp"
 
 extern "C" NTSTATUS NTAPI NtReadFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apc_routine, PVOID apc_context,
                                      PIO_STATUS_BLOCK io_status, PVOID buffer, ULONG length, PLARGE_INTEGER offset,
@@ -40,6 +42,8 @@ FAULTS_IMPORT(GetExitCodeProcess);
 FAULTS_IMPORT(GetSystemDirectoryW);
 FAULTS_IMPORT(GetWindowsDirectoryW);
 FAULTS_IMPORT(GetEnvironmentVariableW);
+FAULTS_IMPORT(GetFileAttributesW);
+FAULTS_IMPORT(SetConsoleCtrlHandler);
 
 // A handle value no system call ever sees: every call that would use it is replaced.
 const HANDLE stand_in_handle = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x5A5A0));
@@ -397,6 +401,40 @@ TEST(SleepFault, WithoutATimerTheSleepIsMadeOfMillisecondSleeps) {
 
 const process::ChildCommand exit_seven{"C:\\windows\\system32\\cmd.exe", {"/c", "exit 7"}};
 
+// What one CreateProcessW call was given.
+struct Creation {
+  LPCWSTR application;
+  BOOL inherit;
+  DWORD flags;
+  LPCWSTR directory;
+  const STARTUPINFOW* startup;
+
+  // Started with a list of the only handles the child may inherit.
+  bool listed() const {
+    return (flags & EXTENDED_STARTUPINFO_PRESENT) && startup->cb == sizeof(STARTUPINFOEXW) &&
+           reinterpret_cast<const STARTUPINFOEXW*>(startup)->lpAttributeList != nullptr;
+  }
+};
+
+// Shows every CreateProcessW call to `see`, which gives the error to refuse it with (0: the call
+// is made); the process it creates goes to `child`.
+Hook<CreateProcessW_import> watch_creation(std::function<DWORD(const Creation&)> see, HANDLE* child = nullptr) {
+  return Hook<CreateProcessW_import>(
+      kernel32, "CreateProcessW",
+      [see = std::move(see), child](LPCWSTR application, LPWSTR command_line, LPSECURITY_ATTRIBUTES process,
+                                    LPSECURITY_ATTRIBUTES thread, BOOL inherit, DWORD creation, LPVOID environment,
+                                    LPCWSTR directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION created) -> BOOL {
+        if (const DWORD refusal = see(Creation{application, inherit, creation, directory, startup})) {
+          ::SetLastError(refusal);
+          return FALSE;
+        }
+        const BOOL done = CreateProcessW_import::original(application, command_line, process, thread, inherit,
+                                                          creation, environment, directory, startup, created);
+        if (child != nullptr) *child = created->hProcess;
+        return done;
+      });
+}
+
 // A standard handle that cannot be duplicated for the child fails the start before any child
 // exists; missing standard handles are left out, and with none the child gets no handles.
 TEST(ChildFault, TheChildGetsDuplicatesOfTheStandardHandlesThatExist) {
@@ -412,13 +450,15 @@ TEST(ChildFault, TheChildGetsDuplicatesOfTheStandardHandlesThatExist) {
     int expected_starts;
     DWORD expected_flags;
     std::vector<bool> expected_given;  // input, output, error
+    bool expected_inherit;             // and then only the handles listed in the extended start-up
   };
   const Case cases[] = {
       {"duplication refused", {nullptr, INVALID_HANDLE_VALUE, error_stream}, true, os_detail(5, "PermissionDenied"), 1,
-       0, 0, {}},
+       0, 0, {}, false},
       {"only standard error", {nullptr, INVALID_HANDLE_VALUE, error_stream}, false, "ok 7", 1, 1, STARTF_USESTDHANDLES,
-       {false, false, true}},
-      {"no standard handles", {nullptr, INVALID_HANDLE_VALUE, nullptr}, false, "ok 7", 0, 1, 0, {false, false, false}},
+       {false, false, true}, true},
+      {"no standard handles", {nullptr, INVALID_HANDLE_VALUE, nullptr}, false, "ok 7", 0, 1, 0, {false, false, false},
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -426,6 +466,8 @@ TEST(ChildFault, TheChildGetsDuplicatesOfTheStandardHandlesThatExist) {
     int starts = 0;
     DWORD flags = 0;
     std::vector<bool> given;
+    bool inherits = false;
+    bool listed = false;
     Hook<GetStdHandle_import> handles(kernel32, "GetStdHandle", [&](DWORD which) -> HANDLE {
       if (which == STD_INPUT_HANDLE) return c.streams[0];
       if (which == STD_OUTPUT_HANDLE) return c.streams[1];
@@ -443,17 +485,15 @@ TEST(ChildFault, TheChildGetsDuplicatesOfTheStandardHandlesThatExist) {
                                               return DuplicateHandle_import::original(from, handle, to, copy, access,
                                                                                       inherit, options);
                                             });
-    Hook<CreateProcessW_import> creates(
-        kernel32, "CreateProcessW",
-        [&](LPCWSTR application, LPWSTR command_line, LPSECURITY_ATTRIBUTES process, LPSECURITY_ATTRIBUTES thread,
-            BOOL inherit, DWORD creation, LPVOID environment, LPCWSTR directory, LPSTARTUPINFOW startup,
-            LPPROCESS_INFORMATION created) -> BOOL {
-          ++starts;
-          flags = startup->dwFlags;
-          given = {startup->hStdInput != nullptr, startup->hStdOutput != nullptr, startup->hStdError != nullptr};
-          return CreateProcessW_import::original(application, command_line, process, thread, inherit, creation,
-                                                 environment, directory, startup, created);
-        });
+    auto creates = watch_creation([&](const Creation& creation) -> DWORD {
+      ++starts;
+      const STARTUPINFOW& startup = *creation.startup;
+      flags = startup.dwFlags;
+      given = {startup.hStdInput != nullptr, startup.hStdOutput != nullptr, startup.hStdError != nullptr};
+      inherits = creation.inherit;
+      listed = creation.listed();
+      return 0;
+    });
     ASSERT_HOOKED(handles);
     ASSERT_HOOKED(duplicates);
     ASSERT_HOOKED(creates);
@@ -463,6 +503,158 @@ TEST(ChildFault, TheChildGetsDuplicatesOfTheStandardHandlesThatExist) {
     EXPECT_EQ(starts, c.expected_starts);
     EXPECT_EQ(flags, c.expected_flags);
     EXPECT_EQ(given, c.expected_given);
+    EXPECT_EQ(inherits, c.expected_inherit);
+    EXPECT_EQ(listed, c.expected_inherit);
+  }
+}
+
+// A system that refuses the list of handles the child may inherit (Windows 7 could not list its
+// console handles) starts the child without it, letting it inherit as before; any other refusal
+// is the error.
+TEST(ChildFault, AHandleListTheSystemRefusesStartsTheChildWithoutIt) {
+  struct Case {
+    DWORD refusal;
+    std::string expected_outcome;
+    std::vector<std::pair<BOOL, bool>> expected_calls;  // inherit handles, with a handle list
+  };
+  const Case cases[] = {
+      {ERROR_INVALID_PARAMETER, "ok 7", {{TRUE, true}, {TRUE, false}}},
+      {ERROR_ACCESS_DENIED, os_detail(5, "PermissionDenied"), {{TRUE, true}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.refusal);
+    std::vector<std::pair<BOOL, bool>> calls;
+    auto creates = watch_creation([&](const Creation& creation) -> DWORD {
+      calls.emplace_back(creation.inherit, creation.listed());
+      return creation.listed() ? c.refusal : 0;
+    });
+    ASSERT_HOOKED(creates);
+    auto code = process::run_child(exit_seven);
+    EXPECT_EQ(code ? "ok " + std::to_string(*code) : platform::error_detail(code.error()), c.expected_outcome);
+    EXPECT_EQ(calls, c.expected_calls);
+  }
+}
+
+// A child on its own (the Home window) inherits no handle at all, is given no standard handles,
+// and starts in its program's folder.
+TEST(ChildFault, AChildOnItsOwnInheritsNothingAndStartsInItsProgramsFolder) {
+  int starts = 0;
+  BOOL inherits = TRUE;
+  DWORD flags = 0xFFFFFFFF;
+  std::wstring folder;
+  auto creates = watch_creation([&](const Creation& creation) -> DWORD {
+    ++starts;
+    inherits = creation.inherit;
+    flags = creation.startup->dwFlags | (creation.flags & EXTENDED_STARTUPINFO_PRESENT);
+    folder = creation.directory ? creation.directory : L"(none)";
+    return 0;
+  });
+  ASSERT_HOOKED(creates);
+  auto child = process::start_child(process::ChildCommand{
+      .program = exit_seven.program, .arguments = exit_seven.arguments, .start = process::ChildStart::OnItsOwn});
+  EXPECT_EQ(child ? "ok" : platform::error_detail(child.error()), "ok");
+  EXPECT_EQ(starts, 1);
+  EXPECT_EQ(inherits, FALSE);
+  EXPECT_EQ(flags, 0u);
+  EXPECT_EQ(folder, L"C:\\windows\\system32");
+}
+
+// From just before the start until after the wait, Ctrl+C and Ctrl+Break are answered as handled
+// (the child decides what they do), while closing the window, logging off and shutting down go on
+// to the default handler; before and after, no handler of the setup's is in place.
+TEST(ChildFault, WhileWaitingCtrlCAndCtrlBreakAreLeftToTheChild) {
+  struct Case {
+    const char* name;
+    bool start_fails;
+    std::string expected_outcome;
+    std::vector<BOOL> expected_answers;  // to C, Break, close, logoff, shutdown
+  };
+  const Case cases[] = {
+      {"waited for", false, "ok 7", {TRUE, TRUE, FALSE, FALSE, FALSE}},
+      {"not started", true, os_detail(5, "PermissionDenied"), {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<PHANDLER_ROUTINE> in_place;
+    bool in_place_at_start = false;
+    HANDLE child = nullptr;
+    std::vector<BOOL> answers;
+    Hook<SetConsoleCtrlHandler_import> handlers(kernel32, "SetConsoleCtrlHandler", [&](PHANDLER_ROUTINE routine,
+                                                                                        BOOL add) -> BOOL {
+      if (add) {
+        in_place.push_back(routine);
+      } else {
+        std::erase(in_place, routine);
+      }
+      return SetConsoleCtrlHandler_import::original(routine, add);
+    });
+    auto creates = watch_creation(
+        [&](const Creation&) -> DWORD {
+          in_place_at_start = in_place.size() == 1;
+          return c.start_fails ? ERROR_ACCESS_DENIED : 0;
+        },
+        &child);
+    Hook<WaitForSingleObject_import> waits(kernel32, "WaitForSingleObject", [&](HANDLE handle, DWORD timeout) -> DWORD {
+      if (handle == child && in_place.size() == 1) {
+        for (const DWORD event : {CTRL_C_EVENT, CTRL_BREAK_EVENT, CTRL_CLOSE_EVENT, CTRL_LOGOFF_EVENT,
+                                  CTRL_SHUTDOWN_EVENT}) {
+          answers.push_back(in_place.front()(event));
+        }
+      }
+      return WaitForSingleObject_import::original(handle, timeout);
+    });
+    ASSERT_HOOKED(handlers);
+    ASSERT_HOOKED(creates);
+    ASSERT_HOOKED(waits);
+    auto code = process::run_child(exit_seven);
+    EXPECT_EQ(code ? "ok " + std::to_string(*code) : platform::error_detail(code.error()), c.expected_outcome);
+    EXPECT_TRUE(in_place_at_start);
+    EXPECT_EQ(answers, c.expected_answers);
+    EXPECT_EQ(in_place, std::vector<PHANDLER_ROUTINE>{});
+  }
+}
+
+// A PATH that lost Windows PowerShell's folder (or none at all) still finds it where the system
+// keeps it. Every place is looked at with critical-error boxes ("No disk" for an empty removable
+// drive on PATH) turned off for this thread; the child starts, and the thread goes on, with the
+// mode as it was.
+TEST(ChildFault, TheInstallersPowerShellIsFoundBelowTheSystemFolderWithNoErrorBoxes) {
+  const UINT mode_before = ::GetThreadErrorMode();
+  for (const bool path_set : {true, false}) {
+    SCOPED_TRACE(path_set ? "PATH without it" : "no PATH");
+    std::vector<bool> quiet_lookups;
+    std::vector<std::wstring> started;
+    bool quiet_at_start = true;
+    Hook<GetEnvironmentVariableW_import> variables(
+        kernel32, "GetEnvironmentVariableW", [&](LPCWSTR name, LPWSTR buffer, DWORD size) -> DWORD {
+          if (std::wstring_view(name) != L"PATH") return GetEnvironmentVariableW_import::original(name, buffer, size);
+          if (!path_set) {
+            ::SetLastError(ERROR_ENVVAR_NOT_FOUND);
+            return 0;
+          }
+          const std::wstring_view value = L"A:\\;C:\\zarvo-no-such-folder";
+          if (size <= value.size()) return static_cast<DWORD>(value.size() + 1);
+          value.copy(buffer, value.size());
+          buffer[value.size()] = L'\0';
+          return static_cast<DWORD>(value.size());
+        });
+    Hook<GetFileAttributesW_import> lookups(kernel32, "GetFileAttributesW", [&](LPCWSTR name) {
+      quiet_lookups.push_back((::GetThreadErrorMode() & SEM_FAILCRITICALERRORS) != 0);
+      return GetFileAttributesW_import::original(name);
+    });
+    auto creates = watch_creation([&](const Creation& creation) -> DWORD {
+      started.emplace_back(creation.application);
+      quiet_at_start = ::GetThreadErrorMode() != mode_before;
+      return ERROR_ACCESS_DENIED;  // Wine's PowerShell is a stub: no need to run it
+    });
+    ASSERT_HOOKED(variables);
+    ASSERT_HOOKED(lookups);
+    ASSERT_HOOKED(creates);
+    (void)process::run_child(process::installer_command("C:\\work\\install.ps1"));
+    EXPECT_EQ(started, std::vector<std::wstring>{L"C:\\windows\\system32\\WindowsPowerShell\\v1.0\\powershell.exe"});
+    EXPECT_EQ(quiet_lookups, std::vector<bool>(path_set ? 6 : 4, true));
+    EXPECT_FALSE(quiet_at_start);
+    EXPECT_EQ(::GetThreadErrorMode(), mode_before);
   }
 }
 
@@ -502,15 +694,10 @@ TEST(ChildFault, FoldersThatCannotBeHadAreLeftOutOfTheProgramSearch) {
           }
           return GetEnvironmentVariableW_import::original(name, buffer, size);
         });
-    Hook<CreateProcessW_import> creates(
-        kernel32, "CreateProcessW",
-        [&](LPCWSTR application, LPWSTR command_line, LPSECURITY_ATTRIBUTES process, LPSECURITY_ATTRIBUTES thread,
-            BOOL inherit, DWORD creation, LPVOID environment, LPCWSTR directory, LPSTARTUPINFOW startup,
-            LPPROCESS_INFORMATION created) -> BOOL {
-          started.emplace_back(application);
-          return CreateProcessW_import::original(application, command_line, process, thread, inherit, creation,
-                                                 environment, directory, startup, created);
-        });
+    auto creates = watch_creation([&](const Creation& creation) -> DWORD {
+      started.emplace_back(creation.application);
+      return 0;
+    });
     ASSERT_HOOKED(system);
     ASSERT_HOOKED(windows);
     ASSERT_HOOKED(variables);
@@ -526,16 +713,7 @@ TEST(ChildFault, AFailedWaitOrExitCodeIsTheError) {
   for (const bool wait_fails : {true, false}) {
     SCOPED_TRACE(wait_fails ? "wait" : "exit code");
     HANDLE child = nullptr;
-    Hook<CreateProcessW_import> creates(
-        kernel32, "CreateProcessW",
-        [&](LPCWSTR application, LPWSTR command_line, LPSECURITY_ATTRIBUTES process, LPSECURITY_ATTRIBUTES thread,
-            BOOL inherit, DWORD creation, LPVOID environment, LPCWSTR directory, LPSTARTUPINFOW startup,
-            LPPROCESS_INFORMATION created) -> BOOL {
-          const BOOL done = CreateProcessW_import::original(application, command_line, process, thread, inherit,
-                                                            creation, environment, directory, startup, created);
-          child = created->hProcess;
-          return done;
-        });
+    auto creates = watch_creation([](const Creation&) -> DWORD { return 0; }, &child);
     Hook<WaitForSingleObject_import> waits(kernel32, "WaitForSingleObject", [&](HANDLE handle, DWORD timeout) -> DWORD {
       const DWORD waited = WaitForSingleObject_import::original(handle, timeout);
       if (handle != child || !wait_fails) return waited;
