@@ -56,6 +56,7 @@ set(unit_sources
   entry_test.cpp
   error_test.cpp
   fatal_report_test.cpp
+  interrupt_window_test.cpp
   retry_waits_test.cpp
   setup_run_test.cpp
   sleep_duration_test.cpp

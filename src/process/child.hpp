@@ -64,9 +64,10 @@ class ChildProcess {
 };
 
 [[nodiscard]] platform::Result<ChildProcess> start_child(const ChildCommand& command);
-// Starts the child, waits without a time limit and gives its exit code. Meanwhile Ctrl+C and
-// Ctrl+Break (POSIX: SIGINT and SIGQUIT) are the child's to answer; the setup waits on, as a
-// command shell does. The child itself gets them as usual.
+// Starts the child, waits without a time limit and gives its exit code. Meanwhile (on Windows,
+// and a moment after: process/interrupt_window.hpp) Ctrl+C and Ctrl+Break (POSIX: SIGINT and
+// SIGQUIT) are the child's to answer; the setup waits on, as a command shell does. The child
+// itself gets them as usual.
 [[nodiscard]] platform::Result<std::uint32_t> run_child(const ChildCommand& command);
 
 }  // namespace process

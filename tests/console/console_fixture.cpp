@@ -93,10 +93,12 @@ std::uint32_t run() {
   }
   if (mode == "interrupted") {
     // The child (the argument) interrupts every process on the console, as a user pressing Ctrl+C
-    // and Ctrl+Break would, while this waits for it; after the wait Ctrl+C ends this as usual.
+    // and Ctrl+Break would, while this waits for it; once the wait is well over, Ctrl+C ends this
+    // as usual.
     (void)process::run_child(process::ChildCommand{std::string(argument), {}});
     platform::print_stdout("waited for the child\n");
 #if defined(_WIN32)
+    ::Sleep(3000);
     ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
     ::Sleep(2000);
 #else

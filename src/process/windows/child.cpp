@@ -14,6 +14,7 @@
 #include "platform/windows/native.hpp"
 #include "process/child.hpp"
 #include "process/command_line.hpp"
+#include "process/interrupt_window.hpp"
 
 namespace process {
 
@@ -74,22 +75,28 @@ class CriticalErrorsFailQuietly {
 };
 
 // Ctrl+C and Ctrl+Break reach every process on the console. While the setup waits for its child
-// they are the child's to answer, and the setup waits on for its exit code. Closing the window,
-// logging off and shutting down go on to the default handler, which ends the setup.
-BOOL WINAPI leave_interrupts_to_the_child(DWORD event) { return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT; }
+// (and a moment after) they are the child's to answer, and the setup waits on for its exit code;
+// otherwise, and for closing the window, logging off and shutting down, the handler passes the
+// event on to the default one, which ends the setup.
+InterruptWindow interrupt_window;
 
-// A handler routine rather than the "ignore Ctrl+C" flag, which children would inherit.
+BOOL WINAPI leave_interrupts_to_the_child(DWORD event) {
+  const bool interrupt = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+  return interrupt_window.leaves_to_child(interrupt, ::GetTickCount64());
+}
+
+// A handler routine rather than the "ignore Ctrl+C" flag, which children would inherit. It stays
+// installed once installed: outside the window it answers as if it were not there.
 class InterruptsLeftToTheChild {
  public:
-  InterruptsLeftToTheChild() : installed_(::SetConsoleCtrlHandler(leave_interrupts_to_the_child, TRUE) != FALSE) {}
-  ~InterruptsLeftToTheChild() {
-    if (installed_) ::SetConsoleCtrlHandler(leave_interrupts_to_the_child, FALSE);
+  InterruptsLeftToTheChild() {
+    static const bool installed = ::SetConsoleCtrlHandler(leave_interrupts_to_the_child, TRUE) != FALSE;
+    (void)installed;
+    interrupt_window.open();
   }
+  ~InterruptsLeftToTheChild() { interrupt_window.close(::GetTickCount64()); }
   InterruptsLeftToTheChild(const InterruptsLeftToTheChild&) = delete;
   InterruptsLeftToTheChild& operator=(const InterruptsLeftToTheChild&) = delete;
-
- private:
-  bool installed_;
 };
 
 // The handles a child may inherit, as the process attribute that restricts inheritance to them.

@@ -43,7 +43,6 @@ FAULTS_IMPORT(GetSystemDirectoryW);
 FAULTS_IMPORT(GetWindowsDirectoryW);
 FAULTS_IMPORT(GetEnvironmentVariableW);
 FAULTS_IMPORT(GetFileAttributesW);
-FAULTS_IMPORT(SetConsoleCtrlHandler);
 
 // A handle value no system call ever sees: every call that would use it is replaced.
 const HANDLE stand_in_handle = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x5A5A0));
@@ -557,61 +556,6 @@ TEST(ChildFault, AChildOnItsOwnInheritsNothingAndStartsInItsProgramsFolder) {
   EXPECT_EQ(inherits, FALSE);
   EXPECT_EQ(flags, 0u);
   EXPECT_EQ(folder, L"C:\\windows\\system32");
-}
-
-// From just before the start until after the wait, Ctrl+C and Ctrl+Break are answered as handled
-// (the child decides what they do), while closing the window, logging off and shutting down go on
-// to the default handler; before and after, no handler of the setup's is in place.
-TEST(ChildFault, WhileWaitingCtrlCAndCtrlBreakAreLeftToTheChild) {
-  struct Case {
-    const char* name;
-    bool start_fails;
-    std::string expected_outcome;
-    std::vector<BOOL> expected_answers;  // to C, Break, close, logoff, shutdown
-  };
-  const Case cases[] = {
-      {"waited for", false, "ok 7", {TRUE, TRUE, FALSE, FALSE, FALSE}},
-      {"not started", true, os_detail(5, "PermissionDenied"), {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::vector<PHANDLER_ROUTINE> in_place;
-    bool in_place_at_start = false;
-    HANDLE child = nullptr;
-    std::vector<BOOL> answers;
-    Hook<SetConsoleCtrlHandler_import> handlers(kernel32, "SetConsoleCtrlHandler", [&](PHANDLER_ROUTINE routine,
-                                                                                        BOOL add) -> BOOL {
-      if (add) {
-        in_place.push_back(routine);
-      } else {
-        std::erase(in_place, routine);
-      }
-      return SetConsoleCtrlHandler_import::original(routine, add);
-    });
-    auto creates = watch_creation(
-        [&](const Creation&) -> DWORD {
-          in_place_at_start = in_place.size() == 1;
-          return c.start_fails ? ERROR_ACCESS_DENIED : 0;
-        },
-        &child);
-    Hook<WaitForSingleObject_import> waits(kernel32, "WaitForSingleObject", [&](HANDLE handle, DWORD timeout) -> DWORD {
-      if (handle == child && in_place.size() == 1) {
-        for (const DWORD event : {CTRL_C_EVENT, CTRL_BREAK_EVENT, CTRL_CLOSE_EVENT, CTRL_LOGOFF_EVENT,
-                                  CTRL_SHUTDOWN_EVENT}) {
-          answers.push_back(in_place.front()(event));
-        }
-      }
-      return WaitForSingleObject_import::original(handle, timeout);
-    });
-    ASSERT_HOOKED(handlers);
-    ASSERT_HOOKED(creates);
-    ASSERT_HOOKED(waits);
-    auto code = process::run_child(exit_seven);
-    EXPECT_EQ(code ? "ok " + std::to_string(*code) : platform::error_detail(code.error()), c.expected_outcome);
-    EXPECT_TRUE(in_place_at_start);
-    EXPECT_EQ(answers, c.expected_answers);
-    EXPECT_EQ(in_place, std::vector<PHANDLER_ROUTINE>{});
-  }
 }
 
 // A PATH that lost Windows PowerShell's folder (or none at all) still finds it where the system
