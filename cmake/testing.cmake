@@ -56,8 +56,6 @@ set(unit_sources
   entry_test.cpp
   error_test.cpp
   fatal_report_test.cpp
-  interrupt_window_test.cpp
-  retry_waits_test.cpp
   setup_run_test.cpp
   sleep_duration_test.cpp
   text_test.cpp

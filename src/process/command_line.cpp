@@ -136,19 +136,14 @@ template <typename Char>
 std::optional<std::basic_string<Char>> own_folder(std::basic_string_view<Char> application_name) {
   auto folder = rules::parent_path<Char>(application_name);
   if (!folder) return std::nullopt;
-  if (starts_with_ascii<Char>(*folder, "\\\\?\\UNC\\")) {
-    *folder = ascii<Char>("\\\\") + folder->substr(8);
-  } else if (starts_with_ascii<Char>(*folder, "\\\\?\\") && is_drive_root_start<Char>(View<Char>(*folder).substr(4))) {
-    folder->erase(0, 4);
-  }
   const View<Char> form = *folder;
   const bool drive = form.size() >= 3 && is_rooted_drive(form);
   const bool unc = form.size() > 2 && is_separator(form[0]) && is_separator(form[1]) && form[2] != Char('?') &&
                    form[2] != Char('.');
-  if (!drive && !unc) return std::nullopt;
   // Without a final separator the system adds one, and the terminator counts too.
-  const std::size_t units = form.size() + (is_separator(form.back()) ? 1 : 2);
-  if (units > rules::max_path_units) return std::nullopt;
+  if ((!drive && !unc) || form.size() + (is_separator(form.back()) ? 1 : 2) > rules::max_path_units) {
+    return std::nullopt;
+  }
   return folder;
 }
 

@@ -48,10 +48,10 @@ template <typename Char>
                                                                         const ProgramQueries<Char>& queries,
                                                                         std::string_view system_fallback = {});
 
-/// The current directory for a child that starts in its own program's folder, in the form
-/// CreateProcessW takes: the application name's folder as a drive or UNC path (a verbatim one
-/// loses its prefix), at most MAX_PATH - 2 units long. None when the folder has no such form;
-/// the child then starts in the setup's current directory.
+/// The current directory for a child that starts in its own program's folder: the application
+/// name's folder when it is a drive or UNC path that CreateProcessW takes as a current directory
+/// (at most MAX_PATH - 2 units). None otherwise (a long or verbatim path): the child then starts
+/// in the setup's current directory.
 template <typename Char>
 std::optional<std::basic_string<Char>> own_folder(std::basic_string_view<Char> application_name);
 

@@ -3,7 +3,6 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
-#include <signal.h>
 #include <unistd.h>
 #endif
 
@@ -91,22 +90,6 @@ std::uint32_t run() {
     report_read();
     return 1;
   }
-  if (mode == "interrupted") {
-    // The child (the argument) interrupts every process on the console, as a user pressing Ctrl+C
-    // and Ctrl+Break would, while this waits for it; once the wait is well over, Ctrl+C ends this
-    // as usual.
-    (void)process::run_child(process::ChildCommand{std::string(argument), {}});
-    platform::print_stdout("waited for the child\n");
-#if defined(_WIN32)
-    ::Sleep(3000);
-    ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
-    ::Sleep(2000);
-#else
-    ::raise(SIGINT);
-#endif
-    platform::print_stdout("Ctrl+C after the wait was ignored\n");
-    return 3;
-  }
   if (mode == "fatal") {
     // A fatal stop whose report is longer than one piece of the console road, with a character
     // across the end of the first piece (its second byte at offset 512): padding before the
@@ -119,6 +102,17 @@ std::uint32_t run() {
     platform::fatal_stop(padding + dashes, where);
   }
 #if defined(_WIN32)
+  if (mode == "interrupted") {
+    // The child (the argument) sends Ctrl+C and Ctrl+Break to the whole console while this waits
+    // for it; well after the wait, Ctrl+C ends this as usual.
+    (void)process::run_child(process::ChildCommand{std::string(argument), {}});
+    platform::print_stdout("waited for the child\n");
+    ::Sleep(3000);
+    ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    ::Sleep(2000);
+    platform::print_stdout("Ctrl+C after the wait was ignored\n");
+    return 3;
+  }
   if (mode == "console-info") {
     // Whether standard output is a console, and which output code page it has.
     DWORD console_mode = 0;

@@ -92,8 +92,6 @@ std::optional<StandInRecord> read_stand_in_record(const std::filesystem::path& p
   }
   ok = ok && r.literal(",") && r.literal("\"stdin\"") && r.literal(":");
   if (ok) record.stdin_line = r.string_or_null(ok);
-  ok = ok && r.literal(",") && r.literal("\"handle\"") && r.literal(":");
-  if (ok) record.handle = r.string_or_null(ok);
   ok = ok && r.literal("}");
   if (!ok) return std::nullopt;
   return record;

@@ -15,7 +15,6 @@ struct StandInRecord {
   std::string cwd;
   std::map<std::string, std::optional<std::string>> env;
   std::optional<std::string> stdin_line;
-  std::optional<std::string> handle;  // the file the handle it was asked about names there
 };
 
 // The record at the path, or none when the file is missing or not a whole record.

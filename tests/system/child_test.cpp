@@ -19,7 +19,6 @@
 #include <shellapi.h>
 #else
 #include <dirent.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -316,93 +315,17 @@ TEST_F(ChildTest, NoHandleOfTheChildRemainsOpen) {
   EXPECT_EQ(record->argv.back(), "released");
 }
 
-// A file the setup holds open with an inheritable handle (a descriptor without close-on-exec), as
-// handles a deployment tool passes on to the setup are.
-class HeldFile {
- public:
-  explicit HeldFile(const fs::path& path) {
-#if defined(_WIN32)
-    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-    handle_ = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            &inheritable, CREATE_ALWAYS, 0, nullptr);
-    wchar_t buffer[1024];
-    const DWORD n = ::GetFinalPathNameByHandleW(handle_, buffer, 1024, 0);
-    if (n > 0 && n < 1024) final_path_ = platform::from_utf16<wchar_t>(std::wstring_view(buffer, n));
-    value_ = std::to_string(reinterpret_cast<std::uintptr_t>(handle_));
-#else
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    final_path_ = fs::canonical(path).string();
-    value_ = std::to_string(fd);
-    fd_ = fd;
-#endif
-  }
-  ~HeldFile() {
-#if defined(_WIN32)
-    ::CloseHandle(handle_);
-#else
-    ::close(fd_);
-#endif
-  }
-  HeldFile(const HeldFile&) = delete;
-  HeldFile& operator=(const HeldFile&) = delete;
-
-  const std::string& value() const { return value_; }
-  const std::string& final_path() const { return final_path_; }
-
- private:
-#if defined(_WIN32)
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
-#else
-  int fd_ = -1;
-#endif
-  std::string value_;
-  std::string final_path_;
-};
-
-TEST_F(ChildTest, AChildInheritsTheStandardHandlesAndNoOtherHandle) {
-  HeldFile held(folder_ / "held.txt");
-  ASSERT_FALSE(held.final_path().empty());
-  auto record_guard = record_here();
-  ScopedVariable handle("ZARVO_PS_HANDLE", held.value());
-  ASSERT_EQ(process::run_child(ChildCommand{stand_in(), {}}), 0u);
-  const auto record = read_stand_in_record(record_path_);
-  ASSERT_TRUE(record);
-  EXPECT_NE(record->handle, held.final_path());
-}
-
-TEST_F(ChildTest, AChildOnItsOwnStartsInItsProgramsFolderWithNoHandleOfTheSetups) {
-  HeldFile held(folder_ / "held.txt");
-  ASSERT_FALSE(held.final_path().empty());
-  auto record_guard = record_here();
-  ScopedVariable handle("ZARVO_PS_HANDLE", held.value());
-  {
-    auto child = process::start_child(
-        ChildCommand{.program = stand_in(), .arguments = {}, .start = process::ChildStart::OnItsOwn});
-    ASSERT_TRUE(child);
-  }
-  const auto record = await_record();
-  ASSERT_TRUE(record);
-  EXPECT_NE(record->handle, held.final_path());
-  const std::string program = stand_in();
-  EXPECT_EQ(record->cwd, program.substr(0, program.find_last_of("\\/")));
-}
-
 #if !defined(_WIN32)
-// While the setup waits, the interrupts a user types at the terminal reach it and its child alike;
-// the child answers them (here it ends by its SIGINT), the setup waits on. The child starts with
-// the dispositions the setup had, and the setup has them back afterwards.
+// Interrupts typed while the setup waits reach it and its child alike: the child answers them
+// (here it ends by its SIGINT), the setup waits on, and has its dispositions back afterwards.
 TEST_F(ChildTest, InterruptsDuringTheWaitAreTheChildsToAnswer) {
-  struct sigaction before[2] = {};
-  ::sigaction(SIGINT, nullptr, &before[0]);
-  ::sigaction(SIGQUIT, nullptr, &before[1]);
-  ASSERT_NE(before[0].sa_handler, SIG_IGN);
   ScopedVariable interrupt("ZARVO_PS_INTERRUPT", "1");
   EXPECT_EQ(process::run_child(ChildCommand{stand_in(), {}}), 128u + SIGINT);
-  struct sigaction after[2] = {};
-  ::sigaction(SIGINT, nullptr, &after[0]);
-  ::sigaction(SIGQUIT, nullptr, &after[1]);
-  EXPECT_EQ(after[0].sa_handler, before[0].sa_handler);
-  EXPECT_EQ(after[1].sa_handler, before[1].sa_handler);
+  for (const int signal : {SIGINT, SIGQUIT}) {
+    struct sigaction now = {};
+    ::sigaction(signal, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, SIG_DFL) << signal;
+  }
 }
 #endif
 

@@ -9,16 +9,8 @@
 #include <vector>
 
 #include "system/console_fixture_runner.hpp"
-#include "platform/console/console.hpp"
 #include "platform/error.hpp"
 #include "platform/fatal.hpp"
-
-#if !defined(_WIN32)
-#include <poll.h>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
-#endif
 
 namespace console_test {
 namespace {
@@ -108,39 +100,6 @@ TEST(ConsoleStreams, CharacterOutsideTheBasicPlaneIsReadWhole) {
   const FixtureRun run = run_fixture("read", Output::captured, Input::bytes, "\xF0\x9F\x98\x80!");
   EXPECT_EQ(run.out, read_result(5, "\\xf0\\x9f\\x98\\x80!") + read_result(0, ""));
 }
-
-#if !defined(_WIN32)
-// At a terminal, a line typed before the question (while the terminal was left without line mode
-// and echo) is dropped, line mode and echo come back, and the answer is the line typed after it.
-TEST(ConsoleStreams, ALineTypedAheadAtATerminalDoesNotAnswerTheQuestion) {
-  int terminal = -1;
-  int input = -1;
-  ASSERT_EQ(::openpty(&terminal, &input, nullptr, nullptr, nullptr), 0);
-  termios raw{};
-  ASSERT_EQ(::tcgetattr(input, &raw), 0);
-  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-  ASSERT_EQ(::tcsetattr(input, TCSANOW, &raw), 0);
-  ASSERT_EQ(::write(terminal, "early\n", 6), 6);
-  pollfd typed{input, POLLIN, 0};
-  ASSERT_EQ(::poll(&typed, 1, 5000), 1);  // the line is waiting
-
-  const int saved = ::dup(STDIN_FILENO);
-  ::dup2(input, STDIN_FILENO);
-  platform::discard_typed_ahead();
-  termios after{};
-  ::tcgetattr(STDIN_FILENO, &after);
-  const auto answer = ::write(terminal, "late\n", 5);
-  std::string line;
-  const auto read = platform::read_stdin_line(line);
-  ::dup2(saved, STDIN_FILENO);
-  for (const int fd : {saved, input, terminal}) ::close(fd);
-
-  EXPECT_EQ(answer, 5);
-  EXPECT_EQ(read, 5u);
-  EXPECT_EQ(line, "late\n");
-  EXPECT_EQ(after.c_lflag & (ICANON | ECHO | ISIG), static_cast<tcflag_t>(ICANON | ECHO | ISIG));
-}
-#endif
 
 }  // namespace
 }  // namespace console_test

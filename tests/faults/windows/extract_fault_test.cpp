@@ -51,21 +51,4 @@ TEST_F(ExtractFault, AFullDiskStopsAtTheEntryBeingWrittenAndKeepsWhatCameBefore)
   EXPECT_EQ(fs_test::read_text(at({"dest", "sub", "big.bin"})), "");
 }
 
-// A volume whose paths the system cannot give back with a drive letter (a RAM disk, say) still
-// takes the payload, under the destination's own full path.
-TEST_F(ExtractFault, WithoutAFinalPathTheExtractionGoesOnUnderTheFullPath) {
-  const auto zip = test_support::build_zip({ZipEntry{.name = "sub\\a.txt", .data = "alpha"}});
-  auto archive = payload::open_archive(zip.span());
-  ASSERT_TRUE(archive) << archive.error().reason_text();
-  Hook<faults::GetFinalPathNameByHandleW_import> no_final_path(faults::kernel32, "GetFinalPathNameByHandleW",
-                                                               [](HANDLE, LPWSTR, DWORD, DWORD) -> DWORD {
-                                                                 ::SetLastError(ERROR_INVALID_FUNCTION);
-                                                                 return 0;
-                                                               });
-  ASSERT_HOOKED(no_final_path);
-  const auto extracted = payload::extract_all(*archive, at({"dest"}));
-  ASSERT_TRUE(extracted) << extracted.error().reason_text();
-  EXPECT_EQ(fs_test::read_text(at({"dest", "sub", "a.txt"})), "alpha");
-}
-
 }  // namespace

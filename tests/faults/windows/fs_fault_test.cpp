@@ -394,34 +394,6 @@ TEST_F(FileFault, TheFinalPathBufferGrowsUntilTheAnswerFits) {
   }
 }
 
-// Without a final path, the full path stands in as the system's own normalising makes it; a
-// path already in the long-path form stays as given. A path to nothing is still an error.
-TEST_F(FileFault, WithoutAFinalPathTheFullPathInItsLongFormStandsIn) {
-  const std::string dir = at({"final"});
-  fs_test::make_directory(platform::join_path(dir, "sub"));
-  Hook<GetFinalPathNameByHandleW_import> hook(kernel32, "GetFinalPathNameByHandleW",
-                                              [&](HANDLE, LPWSTR, DWORD, DWORD) -> DWORD {
-                                                ::SetLastError(ERROR_INVALID_FUNCTION);
-                                                return 0;
-                                              });
-  ASSERT_HOOKED(hook);
-  const std::string slashed = dir + "/sub/..";
-  const struct {
-    std::string given;
-    std::string expected;
-  } cases[] = {
-      {dir, "\\\\?\\" + dir},
-      {slashed, "\\\\?\\" + dir},
-      {"\\\\?\\" + dir + "\\sub", "\\\\?\\" + dir + "\\sub"},
-      {platform::join_path(dir, "missing"), os_detail(ERROR_FILE_NOT_FOUND, "NotFound")},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.given);
-    const auto resolved = platform::resolve_path(c.given);
-    EXPECT_EQ(resolved ? *resolved : platform::error_detail(resolved.error()), c.expected);
-  }
-}
-
 // A link's target as its reparse data holds it: a relative symbolic link's as it stands, an NT
 // path (symbolic link or junction) in its ordinary form.
 TEST_F(FileFault, ALinkTargetIsReadFromItsReparseData) {

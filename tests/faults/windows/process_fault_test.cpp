@@ -286,47 +286,37 @@ TEST(StreamFault, InputReadsAreRetriedEndedOrFailedAsTheirFailureSays) {
   }
 }
 
-// Before the question, a console's waiting input is dropped (keys pressed during the install would
-// answer it at once), with line input, echo and Ctrl+C switched back on where a child left them
-// off and every other mode bit kept. Redirected input, or none, is left alone.
+// Before the question, a console's waiting input is dropped, and line input, echo and Ctrl+C are
+// switched back on where a child left them off (other mode bits kept). Redirected input is left.
 TEST(StreamFault, KeysTypedAheadAtAConsoleAreDroppedBeforeTheQuestion) {
   constexpr DWORD line_mode = ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_PROCESSED_INPUT;
-  constexpr DWORD others = ENABLE_EXTENDED_FLAGS | ENABLE_QUICK_EDIT_MODE | ENABLE_INSERT_MODE;
-  struct Case {
-    const char* name;
-    HANDLE handle;
+  const struct {
     bool console;
     DWORD mode;
     std::vector<DWORD> expected_modes_set;
     int expected_flushes;
+  } cases[] = {
+      {true, ENABLE_INSERT_MODE | line_mode, {}, 1},
+      {true, ENABLE_INSERT_MODE | ENABLE_LINE_INPUT, {ENABLE_INSERT_MODE | line_mode}, 1},
+      {false, 0, {}, 0},
   };
-  const Case cases[] = {
-      {"console as it should be", stand_in_handle, true, others | line_mode, {}, 1},
-      {"console left raw", stand_in_handle, true, others, {others | line_mode}, 1},
-      {"console left without echo", stand_in_handle, true, others | ENABLE_LINE_INPUT, {others | line_mode}, 1},
-      {"redirected", stand_in_handle, false, 0, {}, 0},
-      {"no handle", nullptr, false, 0, {}, 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode);
     std::vector<DWORD> modes_set;
     int flushes = 0;
     Hook<GetStdHandle_import> handles(kernel32, "GetStdHandle", [&](DWORD which) {
-      return which == STD_INPUT_HANDLE ? c.handle : GetStdHandle_import::original(which);
+      return which == STD_INPUT_HANDLE ? stand_in_handle : GetStdHandle_import::original(which);
     });
-    Hook<GetConsoleMode_import> modes(kernel32, "GetConsoleMode", [&](HANDLE handle, LPDWORD mode) -> BOOL {
-      if (handle != stand_in_handle) return GetConsoleMode_import::original(handle, mode);
+    Hook<GetConsoleMode_import> modes(kernel32, "GetConsoleMode", [&](HANDLE, LPDWORD mode) -> BOOL {
       *mode = c.mode;
-      ::SetLastError(ERROR_INVALID_HANDLE);
       return c.console;
     });
     Hook<SetConsoleMode_import> sets(kernel32, "SetConsoleMode", [&](HANDLE, DWORD mode) -> BOOL {
       modes_set.push_back(mode);
       return TRUE;
     });
-    Hook<FlushConsoleInputBuffer_import> flush(kernel32, "FlushConsoleInputBuffer", [&](HANDLE handle) -> BOOL {
-      flushes += handle == stand_in_handle;
-      return TRUE;
+    Hook<FlushConsoleInputBuffer_import> flush(kernel32, "FlushConsoleInputBuffer", [&](HANDLE) -> BOOL {
+      return ++flushes;
     });
     ASSERT_HOOKED(handles);
     ASSERT_HOOKED(modes);
@@ -449,15 +439,15 @@ TEST(ChildFault, TheChildGetsDuplicatesOfTheStandardHandlesThatExist) {
     int expected_starts;
     DWORD expected_flags;
     std::vector<bool> expected_given;  // input, output, error
-    bool expected_inherit;             // and then only the handles listed in the extended start-up
+    BOOL expected_inherit;
   };
   const Case cases[] = {
       {"duplication refused", {nullptr, INVALID_HANDLE_VALUE, error_stream}, true, os_detail(5, "PermissionDenied"), 1,
-       0, 0, {}, false},
+       0, 0, {}, FALSE},
       {"only standard error", {nullptr, INVALID_HANDLE_VALUE, error_stream}, false, "ok 7", 1, 1, STARTF_USESTDHANDLES,
-       {false, false, true}, true},
+       {false, false, true}, TRUE},
       {"no standard handles", {nullptr, INVALID_HANDLE_VALUE, nullptr}, false, "ok 7", 0, 1, 0, {false, false, false},
-       false},
+       FALSE},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -465,8 +455,7 @@ TEST(ChildFault, TheChildGetsDuplicatesOfTheStandardHandlesThatExist) {
     int starts = 0;
     DWORD flags = 0;
     std::vector<bool> given;
-    bool inherits = false;
-    bool listed = false;
+    BOOL inherits = FALSE;
     Hook<GetStdHandle_import> handles(kernel32, "GetStdHandle", [&](DWORD which) -> HANDLE {
       if (which == STD_INPUT_HANDLE) return c.streams[0];
       if (which == STD_OUTPUT_HANDLE) return c.streams[1];
@@ -490,7 +479,6 @@ TEST(ChildFault, TheChildGetsDuplicatesOfTheStandardHandlesThatExist) {
       flags = startup.dwFlags;
       given = {startup.hStdInput != nullptr, startup.hStdOutput != nullptr, startup.hStdError != nullptr};
       inherits = creation.inherit;
-      listed = creation.listed();
       return 0;
     });
     ASSERT_HOOKED(handles);
@@ -503,153 +491,71 @@ TEST(ChildFault, TheChildGetsDuplicatesOfTheStandardHandlesThatExist) {
     EXPECT_EQ(flags, c.expected_flags);
     EXPECT_EQ(given, c.expected_given);
     EXPECT_EQ(inherits, c.expected_inherit);
-    EXPECT_EQ(listed, c.expected_inherit);
   }
 }
 
-// A system that refuses the list of handles the child may inherit (Windows 7 could not list its
-// console handles) starts the child without it, letting it inherit as before; any other refusal
-// is the error.
-TEST(ChildFault, AHandleListTheSystemRefusesStartsTheChildWithoutIt) {
+// A system that refuses the list of the handles the child may inherit (Windows 7 could not list
+// console handles) starts it without the list; any other refusal is the error. A child on its own
+// (the Home window) inherits nothing, gets no standard handles, and starts in its program's folder.
+TEST(ChildFault, TheHandlesAChildMayInheritAndWhereItStarts) {
   struct Case {
-    DWORD refusal;
+    process::ChildStart start;
+    DWORD list_refusal;
     std::string expected_outcome;
-    std::vector<std::pair<BOOL, bool>> expected_calls;  // inherit handles, with a handle list
+    std::vector<std::wstring> expected_calls;  // inherit, start-up flags, list, current directory
   };
   const Case cases[] = {
-      {ERROR_INVALID_PARAMETER, "ok 7", {{TRUE, true}, {TRUE, false}}},
-      {ERROR_ACCESS_DENIED, os_detail(5, "PermissionDenied"), {{TRUE, true}}},
+      {process::ChildStart::WithSetupStreams, ERROR_INVALID_PARAMETER, "ok", {L"1 256 listed -", L"1 256 -"}},
+      {process::ChildStart::WithSetupStreams, ERROR_ACCESS_DENIED, os_detail(5, "PermissionDenied"), {L"1 256 listed -"}},
+      {process::ChildStart::OnItsOwn, 0, "ok", {L"0 0 C:\\windows\\system32"}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.refusal);
-    std::vector<std::pair<BOOL, bool>> calls;
+    SCOPED_TRACE(c.list_refusal);
+    std::vector<std::wstring> calls;
     auto creates = watch_creation([&](const Creation& creation) -> DWORD {
-      calls.emplace_back(creation.inherit, creation.listed());
-      return creation.listed() ? c.refusal : 0;
+      calls.push_back(std::to_wstring(creation.inherit) + L" " + std::to_wstring(creation.startup->dwFlags) +
+                      (creation.listed() ? L" listed " : L" ") + (creation.directory ? creation.directory : L"-"));
+      return creation.listed() ? c.list_refusal : 0;
     });
     ASSERT_HOOKED(creates);
-    auto code = process::run_child(exit_seven);
-    EXPECT_EQ(code ? "ok " + std::to_string(*code) : platform::error_detail(code.error()), c.expected_outcome);
+    auto child = process::start_child(
+        process::ChildCommand{.program = exit_seven.program, .arguments = exit_seven.arguments, .start = c.start});
+    EXPECT_EQ(child ? "ok" : platform::error_detail(child.error()), c.expected_outcome);
     EXPECT_EQ(calls, c.expected_calls);
   }
 }
 
-// A child on its own (the Home window) inherits no handle at all, is given no standard handles,
-// and starts in its program's folder.
-TEST(ChildFault, AChildOnItsOwnInheritsNothingAndStartsInItsProgramsFolder) {
-  int starts = 0;
-  BOOL inherits = TRUE;
-  DWORD flags = 0xFFFFFFFF;
-  std::wstring folder;
-  auto creates = watch_creation([&](const Creation& creation) -> DWORD {
-    ++starts;
-    inherits = creation.inherit;
-    flags = creation.startup->dwFlags | (creation.flags & EXTENDED_STARTUPINFO_PRESENT);
-    folder = creation.directory ? creation.directory : L"(none)";
-    return 0;
-  });
-  ASSERT_HOOKED(creates);
-  auto child = process::start_child(process::ChildCommand{
-      .program = exit_seven.program, .arguments = exit_seven.arguments, .start = process::ChildStart::OnItsOwn});
-  EXPECT_EQ(child ? "ok" : platform::error_detail(child.error()), "ok");
-  EXPECT_EQ(starts, 1);
-  EXPECT_EQ(inherits, FALSE);
-  EXPECT_EQ(flags, 0u);
-  EXPECT_EQ(folder, L"C:\\windows\\system32");
-}
-
-// A PATH that lost Windows PowerShell's folder (or none at all) still finds it where the system
+// Without PATH (or with one that lost its folder) Windows PowerShell is found where the system
 // keeps it. Every place is looked at with critical-error boxes ("No disk" for an empty removable
-// drive on PATH) turned off for this thread; the child starts, and the thread goes on, with the
-// mode as it was.
+// drive on PATH) off for this thread; the child starts, and the thread goes on, without that.
 TEST(ChildFault, TheInstallersPowerShellIsFoundBelowTheSystemFolderWithNoErrorBoxes) {
   const UINT mode_before = ::GetThreadErrorMode();
-  for (const bool path_set : {true, false}) {
-    SCOPED_TRACE(path_set ? "PATH without it" : "no PATH");
-    std::vector<bool> quiet_lookups;
-    std::vector<std::wstring> started;
-    bool quiet_at_start = true;
-    Hook<GetEnvironmentVariableW_import> variables(
-        kernel32, "GetEnvironmentVariableW", [&](LPCWSTR name, LPWSTR buffer, DWORD size) -> DWORD {
-          if (std::wstring_view(name) != L"PATH") return GetEnvironmentVariableW_import::original(name, buffer, size);
-          if (!path_set) {
-            ::SetLastError(ERROR_ENVVAR_NOT_FOUND);
-            return 0;
-          }
-          const std::wstring_view value = L"A:\\;C:\\zarvo-no-such-folder";
-          if (size <= value.size()) return static_cast<DWORD>(value.size() + 1);
-          value.copy(buffer, value.size());
-          buffer[value.size()] = L'\0';
-          return static_cast<DWORD>(value.size());
-        });
-    Hook<GetFileAttributesW_import> lookups(kernel32, "GetFileAttributesW", [&](LPCWSTR name) {
-      quiet_lookups.push_back((::GetThreadErrorMode() & SEM_FAILCRITICALERRORS) != 0);
-      return GetFileAttributesW_import::original(name);
-    });
-    auto creates = watch_creation([&](const Creation& creation) -> DWORD {
-      started.emplace_back(creation.application);
-      quiet_at_start = ::GetThreadErrorMode() != mode_before;
-      return ERROR_ACCESS_DENIED;  // Wine's PowerShell is a stub: no need to run it
-    });
-    ASSERT_HOOKED(variables);
-    ASSERT_HOOKED(lookups);
-    ASSERT_HOOKED(creates);
-    (void)process::run_child(process::installer_command("C:\\work\\install.ps1"));
-    EXPECT_EQ(started, std::vector<std::wstring>{L"C:\\windows\\system32\\WindowsPowerShell\\v1.0\\powershell.exe"});
-    EXPECT_EQ(quiet_lookups, std::vector<bool>(path_set ? 6 : 4, true));
-    EXPECT_FALSE(quiet_at_start);
-    EXPECT_EQ(::GetThreadErrorMode(), mode_before);
-  }
-}
-
-// A bare program name is searched for in the system folders and PATH; a folder the system cannot
-// give, and a PATH that is not set, are left out of the search rather than searched as garbage.
-TEST(ChildFault, FoldersThatCannotBeHadAreLeftOutOfTheProgramSearch) {
-  struct Case {
-    const char* name;
-    bool folders_fail;
-    bool path_unset;
-    std::string expected_outcome;
-    std::vector<std::wstring> expected_started;
-  };
-  const Case cases[] = {
-      {"all there", false, false, "ok 7", {L"C:\\windows\\system32\\cmd.exe"}},
-      {"folders failing", true, false, "ok 7", {L"C:\\windows\\system32\\cmd.exe"}},  // through PATH
-      {"nothing to search", true, true, "Error { kind: NotFound, message: \"program not found\" }", {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::vector<std::wstring> started;
-    const auto fail = [](LPWSTR, UINT) -> UINT {
-      ::SetLastError(ERROR_ACCESS_DENIED);
-      return 0;
-    };
-    Hook<GetSystemDirectoryW_import> system(kernel32, "GetSystemDirectoryW", [&](LPWSTR buffer, UINT size) {
-      return c.folders_fail ? fail(buffer, size) : GetSystemDirectoryW_import::original(buffer, size);
-    });
-    Hook<GetWindowsDirectoryW_import> windows(kernel32, "GetWindowsDirectoryW", [&](LPWSTR buffer, UINT size) {
-      return c.folders_fail ? fail(buffer, size) : GetWindowsDirectoryW_import::original(buffer, size);
-    });
-    Hook<GetEnvironmentVariableW_import> variables(
-        kernel32, "GetEnvironmentVariableW", [&](LPCWSTR name, LPWSTR buffer, DWORD size) -> DWORD {
-          if (c.path_unset && std::wstring_view(name) == L"PATH") {
-            ::SetLastError(ERROR_ENVVAR_NOT_FOUND);
-            return 0;
-          }
-          return GetEnvironmentVariableW_import::original(name, buffer, size);
-        });
-    auto creates = watch_creation([&](const Creation& creation) -> DWORD {
-      started.emplace_back(creation.application);
-      return 0;
-    });
-    ASSERT_HOOKED(system);
-    ASSERT_HOOKED(windows);
-    ASSERT_HOOKED(variables);
-    ASSERT_HOOKED(creates);
-    auto code = process::run_child(process::ChildCommand{"cmd", {"/c", "exit 7"}});
-    EXPECT_EQ(code ? "ok " + std::to_string(*code) : platform::error_detail(code.error()), c.expected_outcome);
-    EXPECT_EQ(started, c.expected_started);
-  }
+  std::vector<bool> quiet_lookups;
+  std::vector<std::wstring> started;
+  UINT mode_at_start = 0;
+  Hook<GetEnvironmentVariableW_import> variables(
+      kernel32, "GetEnvironmentVariableW", [&](LPCWSTR name, LPWSTR buffer, DWORD size) -> DWORD {
+        if (std::wstring_view(name) != L"PATH") return GetEnvironmentVariableW_import::original(name, buffer, size);
+        ::SetLastError(ERROR_ENVVAR_NOT_FOUND);
+        return 0;
+      });
+  Hook<GetFileAttributesW_import> lookups(kernel32, "GetFileAttributesW", [&](LPCWSTR name) {
+    quiet_lookups.push_back((::GetThreadErrorMode() & SEM_FAILCRITICALERRORS) != 0);
+    return GetFileAttributesW_import::original(name);
+  });
+  auto creates = watch_creation([&](const Creation& creation) -> DWORD {
+    started.emplace_back(creation.application);
+    mode_at_start = ::GetThreadErrorMode();
+    return ERROR_ACCESS_DENIED;  // Wine's PowerShell is a stub: no need to run it
+  });
+  ASSERT_HOOKED(variables);
+  ASSERT_HOOKED(lookups);
+  ASSERT_HOOKED(creates);
+  (void)process::run_child(process::installer_command("C:\\work\\install.ps1"));
+  EXPECT_EQ(started, std::vector<std::wstring>{L"C:\\windows\\system32\\WindowsPowerShell\\v1.0\\powershell.exe"});
+  EXPECT_EQ(quiet_lookups, std::vector<bool>(4, true));  // own folder, system, Windows, system's PowerShell
+  EXPECT_EQ(mode_at_start, mode_before);
+  EXPECT_EQ(::GetThreadErrorMode(), mode_before);
 }
 
 // Waiting for the child and reading its exit code: either failing is the error.

@@ -1,7 +1,6 @@
 // Standard streams on POSIX: every handle takes the raw road, bytes unchanged; there is no
 // UTF-16 console, so the console carries are not used.
 #include <signal.h>
-#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -70,15 +69,7 @@ Result<std::size_t> read_stdin(std::span<char> out, ConsoleUtf16Reader&) {
   }
 }
 
-void discard_typed_ahead() {
-  termios terminal{};
-  if (::tcgetattr(STDIN_FILENO, &terminal) != 0) return;  // not a terminal
-  constexpr tcflag_t line_mode = ICANON | ECHO | ISIG;
-  if ((terminal.c_lflag & line_mode) != line_mode) {
-    terminal.c_lflag |= line_mode;
-    (void)::tcsetattr(STDIN_FILENO, TCSANOW, &terminal);
-  }
-  (void)::tcflush(STDIN_FILENO, TCIFLUSH);
-}
+// The setup ships for Windows; a terminal's input is left as it is here.
+void discard_typed_ahead() {}
 
 }  // namespace platform::raw
