@@ -19,6 +19,7 @@ class RealSteps final : public setup::Steps {
   void print_stderr(std::initializer_list<std::string_view> pieces) override { platform::print_stderr(pieces); }
   void flush_stdout() override { (void)platform::flush_stdout(); }
   void read_stdin_line() override {
+    platform::discard_typed_ahead();  // the answer is what is typed after the prompt
     std::string line;
     (void)platform::read_stdin_line(line);
   }

@@ -59,6 +59,10 @@ class Listing {
 // The next entry, an error item (after which the listing is at its end), or none at the end.
 std::optional<Result<DirectoryEntry>> next_entry(Listing& listing);
 
+// Removes the directory and everything below it, links themselves and never their targets. An
+// entry held by another program is tried again after short waits (platform/retry_waits.hpp); what
+// still cannot be removed stays, with its parents, and the rest goes. The first failure is the
+// result.
 [[nodiscard]] Result<void> remove_directory_all(std::string_view path);
 
 // An open file with write access; owns its handle and closes it exactly once.
@@ -79,6 +83,7 @@ class File {
 [[nodiscard]] Result<void> write_file(File& file, std::span<const std::byte> bytes);
 void close_file(File file);
 
+// The final path of an existing entry, links resolved (on Windows, with the \\?\ prefix).
 [[nodiscard]] Result<std::string> resolve_path(std::string_view path);
 [[nodiscard]] Result<std::string> read_link(std::string_view path);
 [[nodiscard]] Result<void> create_link(std::string_view target, std::string_view link_path, bool directory);

@@ -1,5 +1,5 @@
-// Starting child processes that share the setup's console, standard handles, environment and
-// current directory.
+// Starting child processes that share the setup's console and environment, and either its
+// standard handles and current directory or nothing of the setup's beyond that.
 #pragma once
 
 #include <cstdint>
@@ -11,9 +11,24 @@
 
 namespace process {
 
+// What a child gets of the setup besides its console and environment.
+enum class ChildStart {
+  // The setup's three standard handles, and no other handle of the setup's, and its current
+  // directory.
+  WithSetupStreams,
+  // No handle of the setup's, and the folder of its own program as current directory: a program
+  // that outlives the setup keeps neither the setup's output in use (a parent capturing it would
+  // wait for that program to end) nor the folder the setup was started from.
+  OnItsOwn,
+};
+
 struct ChildCommand {
   std::string program;  // a bare file name, or a path
   std::vector<std::string> arguments;
+  ChildStart start = ChildStart::WithSetupStreams;
+  // Windows: where below the system folder a bare program name is looked for when no search place
+  // holds it; empty: nowhere else.
+  std::string system_fallback;
 };
 
 #if !defined(_WIN32)
@@ -49,7 +64,10 @@ class ChildProcess {
 };
 
 [[nodiscard]] platform::Result<ChildProcess> start_child(const ChildCommand& command);
-// Starts the child, waits without a time limit and gives its exit code.
+// Starts the child, waits without a time limit and gives its exit code. Meanwhile (on Windows,
+// and a moment after: process/interrupt_window.hpp) Ctrl+C and Ctrl+Break (POSIX: SIGINT and
+// SIGQUIT) are the child's to answer; the setup waits on, as a command shell does. The child
+// itself gets them as usual.
 [[nodiscard]] platform::Result<std::uint32_t> run_child(const ChildCommand& command);
 
 }  // namespace process

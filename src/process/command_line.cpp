@@ -133,8 +133,24 @@ platform::Result<void> refuse_batch_script(std::basic_string_view<Char> applicat
 }
 
 template <typename Char>
+std::optional<std::basic_string<Char>> own_folder(std::basic_string_view<Char> application_name) {
+  auto folder = rules::parent_path<Char>(application_name);
+  if (!folder) return std::nullopt;
+  const View<Char> form = *folder;
+  const bool drive = form.size() >= 3 && is_rooted_drive(form);
+  const bool unc = form.size() > 2 && is_separator(form[0]) && is_separator(form[1]) && form[2] != Char('?') &&
+                   form[2] != Char('.');
+  // Without a final separator the system adds one, and the terminator counts too.
+  if ((!drive && !unc) || form.size() + (is_separator(form.back()) ? 1 : 2) > rules::max_path_units) {
+    return std::nullopt;
+  }
+  return folder;
+}
+
+template <typename Char>
 platform::Result<std::basic_string<Char>> resolve_program(std::string_view program_text,
-                                                          const ProgramQueries<Char>& queries) {
+                                                          const ProgramQueries<Char>& queries,
+                                                          std::string_view system_fallback) {
   const String<Char> program = platform::to_utf16_unchecked<Char>(program_text);
   const View<Char> text = program;
   if (has_no_file_name(text)) return std::unexpected(no_file_name_error());
@@ -171,6 +187,12 @@ platform::Result<std::basic_string<Char>> resolve_program(std::string_view progr
   if (const auto path = queries.path_variable()) {
     for (const auto& entry : split_path_variable<Char>(*path)) {
       if (auto hit = found_in(entry)) return std::move(*hit);
+    }
+  }
+  if (!system_fallback.empty()) {
+    if (const auto folder = queries.system_directory()) {
+      auto name = form(rules::join_path<Char>(*folder, platform::to_utf16_unchecked<Char>(system_fallback)));
+      if (name && queries.exists(*name)) return std::move(*name);
     }
   }
   return std::unexpected(not_found_error());
@@ -217,8 +239,9 @@ platform::Result<std::basic_string<Char>> build_command_line(std::string_view pr
                                                                                  const rules::FullPathQuery<Char>&); \
   template platform::Result<void> refuse_batch_script<Char>(std::basic_string_view<Char>,                           \
                                                             const rules::FullPathQuery<Char>&);                      \
-  template platform::Result<std::basic_string<Char>> resolve_program<Char>(std::string_view,                        \
-                                                                           const ProgramQueries<Char>&);             \
+  template std::optional<std::basic_string<Char>> own_folder<Char>(std::basic_string_view<Char>);                      \
+  template platform::Result<std::basic_string<Char>> resolve_program<Char>(                                          \
+      std::string_view, const ProgramQueries<Char>&, std::string_view);                                               \
   template platform::Result<std::basic_string<Char>> build_command_line<Char>(std::string_view,                     \
                                                                               std::span<const std::string>);
 

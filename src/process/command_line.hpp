@@ -40,11 +40,20 @@ struct ProgramQueries {
 ///   - holds `\` or `/`, otherwise                => text + ".exe" if that exists, else the text
 ///   - a bare name (".exe" added unless it holds a dot) is looked for in: the executable's own
 ///     folder, the system folder, the Windows folder, then each PATH entry; first hit wins;
-///     none => "program not found"
+///     then, when `system_fallback` is not empty, at that path below the system folder (where
+///     the system keeps a program of its own that a PATH may have lost); none => "program not found"
 /// The program text is converted once; the search joins and tests in UTF-16 throughout.
 template <typename Char>
 [[nodiscard]] platform::Result<std::basic_string<Char>> resolve_program(std::string_view program,
-                                                                        const ProgramQueries<Char>& queries);
+                                                                        const ProgramQueries<Char>& queries,
+                                                                        std::string_view system_fallback = {});
+
+/// The current directory for a child that starts in its own program's folder: the application
+/// name's folder when it is a drive or UNC path that CreateProcessW takes as a current directory
+/// (at most MAX_PATH - 2 units). None otherwise (a long or verbatim path): the child then starts
+/// in the setup's current directory.
+template <typename Char>
+std::optional<std::basic_string<Char>> own_folder(std::basic_string_view<Char> application_name);
 
 /// PATH split at `;`; a double quote toggles a stretch in which `;` is ordinary; the quotes are
 /// dropped; empty entries are skipped.

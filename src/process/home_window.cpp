@@ -18,8 +18,11 @@ bool launch_home_window() {
   }
   if (!platform::is_file(program)) return false;
 
-  // Started and let go at once: its handles close here, the program runs on.
-  return start_child(ChildCommand{.program = std::move(program), .arguments = {"--open", "Home"}}).has_value();
+  // Started on its own and let go at once: its handles close here, the program runs on.
+  return start_child(ChildCommand{.program = std::move(program),
+                                  .arguments = {"--open", "Home"},
+                                  .start = ChildStart::OnItsOwn})
+      .has_value();
 }
 
 }  // namespace process

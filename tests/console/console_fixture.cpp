@@ -15,10 +15,12 @@
 #include "platform/console/console.hpp"
 #include "platform/fatal.hpp"
 #include "platform/runtime.hpp"
+#include "process/child.hpp"
 
 namespace {
 
 std::string_view mode;
+std::string_view argument;  // what follows the mode
 
 // The line as text a test can compare: printable ASCII as is, every other byte as \xNN.
 std::string shown(std::string_view bytes) {
@@ -100,6 +102,17 @@ std::uint32_t run() {
     platform::fatal_stop(padding + dashes, where);
   }
 #if defined(_WIN32)
+  if (mode == "interrupted") {
+    // The child (the argument) sends Ctrl+C and Ctrl+Break to the whole console while this waits
+    // for it; well after the wait, Ctrl+C ends this as usual.
+    (void)process::run_child(process::ChildCommand{std::string(argument), {}});
+    platform::print_stdout("waited for the child\n");
+    ::Sleep(3000);
+    ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    ::Sleep(2000);
+    platform::print_stdout("Ctrl+C after the wait was ignored\n");
+    return 3;
+  }
   if (mode == "console-info") {
     // Whether standard output is a console, and which output code page it has.
     DWORD console_mode = 0;
@@ -116,5 +129,6 @@ std::uint32_t run() {
 
 int main(int argc, char** argv) {
   mode = argc > 1 ? argv[1] : "";
+  argument = argc > 2 ? argv[2] : "";
   platform::start(run);
 }

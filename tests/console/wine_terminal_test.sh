@@ -2,12 +2,14 @@
 # The console fixture on a real Wine console: script(1) gives it a pseudo-terminal, of which
 # Wine makes a console with a non-UTF-8 output code page, so text takes the UTF-16 road.
 # Checks that the em dash arrives as one character (also when its bytes come in two writes), that
-# after the prompt the cursor stands behind "Press Enter to close." until Enter is typed, and that
-# a fatal report arrives whole.
-# Usage: wine_terminal_test.sh <console_fixture.exe> <emulator command...>
+# after the prompt the cursor stands behind "Press Enter to close." until Enter is typed, that a
+# fatal report arrives whole, and that Ctrl+C and Ctrl+Break leave a program waiting for its child
+# running (and only while it waits).
+# Usage: wine_terminal_test.sh <console_fixture.exe> <stand-in powershell.exe> <emulator command...>
 set -u
 fixture=$1
-shift
+stand_in="Z:$(printf '%s' "$2" | tr / '\\')"
+shift 2
 skip() { echo "SKIPPED: $*"; exit 77; }
 fail() { echo "FAILED: $*"; exit 1; }
 command -v script >/dev/null 2>&1 || skip "script(1) is not installed, so no terminal can be given to Wine"
@@ -83,4 +85,13 @@ if [ "$fatal" != "$expected_fatal" ]; then
   fail "the fatal report did not reach the console whole"
 fi
 [ "$status" -eq 101 ] || fail "the fatal stop ended with $status instead of 101"
-echo "passed: em dash shown as one character, cursor behind the prompt until Enter, fatal report whole ($info)"
+# Ctrl+C, then Ctrl+Break, to every process on the console, sent by the child while the fixture
+# waits for it: the child ends, the fixture goes on; Ctrl+C after the wait ends the fixture.
+ZARVO_PS_INTERRUPT=1 script -qec "$command interrupted '$stand_in'" /dev/null </dev/null >"$work/interrupted" 2>&1
+interrupted=$(normalise "$work/interrupted")
+if [ "$interrupted" != "waited for the child" ]; then
+  echo "the interrupted run showed:"; od -c "$work/interrupted"
+  fail "Ctrl+C during the wait ended the fixture, or Ctrl+C after it did not"
+fi
+echo "passed: em dash shown as one character, cursor behind the prompt until Enter, fatal report whole," \
+  "Ctrl+C left to the child while waiting ($info)"

@@ -7,6 +7,8 @@ exe=$1
 version=$2
 dump=$(x86_64-w64-mingw32-objdump -p "$exe")
 dlls=$(printf '%s\n' "$dump" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
+# Known DLLs and an API set: the loader takes them from the system folder whatever the search
+# order, before start-up restricts where any later DLL is looked for.
 allowed=" advapi32.dll api-ms-win-core-synch-l1-2-0.dll kernel32.dll msvcrt.dll ntdll.dll shell32.dll user32.dll "
 for dll in $dlls; do
   case "$allowed" in *" $dll "*) ;; *) echo "imports a DLL that is not a system DLL: $dll" >&2; exit 1 ;; esac

@@ -19,6 +19,7 @@
 #include <shellapi.h>
 #else
 #include <dirent.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -313,6 +314,20 @@ TEST_F(ChildTest, NoHandleOfTheChildRemainsOpen) {
   ASSERT_TRUE(record) << "the released child did not run to its end";
   EXPECT_EQ(record->argv.back(), "released");
 }
+
+#if !defined(_WIN32)
+// Interrupts typed while the setup waits reach it and its child alike: the child answers them
+// (here it ends by its SIGINT), the setup waits on, and has its dispositions back afterwards.
+TEST_F(ChildTest, InterruptsDuringTheWaitAreTheChildsToAnswer) {
+  ScopedVariable interrupt("ZARVO_PS_INTERRUPT", "1");
+  EXPECT_EQ(process::run_child(ChildCommand{stand_in(), {}}), 128u + SIGINT);
+  for (const int signal : {SIGINT, SIGQUIT}) {
+    struct sigaction now = {};
+    ::sigaction(signal, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, SIG_DFL) << signal;
+  }
+}
+#endif
 
 #if defined(_WIN32)
 TEST_F(ChildTest, StartsAChildWhenTheSetupHasNoStandardHandles) {

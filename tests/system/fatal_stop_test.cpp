@@ -79,7 +79,10 @@ std::uint32_t scenario_body() {
     }
     ULONG guarantee = 0;
     ::SetThreadStackGuarantee(&guarantee);
-    platform::print_stdout({"description ", described, "\nguarantee ", std::to_string(guarantee), "\n"});
+    const HMODULE beside = ::LoadLibraryW(L"zarvo-beside.dll");
+    const std::string loaded = beside != nullptr ? "loaded" : "not found, error " + std::to_string(::GetLastError());
+    platform::print_stdout({"description ", described, "\nDLL beside the program: ", loaded, "\nguarantee ",
+                            std::to_string(guarantee), "\n"});
     return 0;
   }
 #endif
@@ -133,10 +136,15 @@ TEST(Start, RunsTheBodyAndExitsWithItsCodeAfterWritingOutPendingOutput) {
 }
 
 #ifdef _WIN32
-TEST(Start, NamesTheMainThreadAndReservesStackForTheOverflowReport) {
+// Start-up also keeps DLLs from being looked for beside the program (in Downloads, say): a DLL
+// there that this test program, not started that way, finds by its name alone is not found.
+TEST(Start, NamesTheMainThreadReservesStackForTheOverflowReportAndLoadsNoDllFromBesideTheProgram) {
+  const HMODULE beside = ::LoadLibraryW(L"zarvo-beside.dll");
+  ASSERT_NE(beside, nullptr) << "zarvo-beside.dll is not beside the test program: error " << ::GetLastError();
+  ::FreeLibrary(beside);
   const auto child = platform_test::run_fixture("prepared");
   EXPECT_EQ(child.status, 0u);
-  const std::string described = "description main\nguarantee ";
+  const std::string described = "description main\nDLL beside the program: not found, error 126\nguarantee ";
   ASSERT_TRUE(child.out.starts_with(described)) << child.out;
   EXPECT_GE(std::stoul(child.out.substr(described.size())), 0x5000u) << child.out;
 }

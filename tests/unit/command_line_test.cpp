@@ -9,6 +9,7 @@
 #include <set>
 
 #include "platform/text.hpp"
+#include "process/interrupt_window.hpp"
 
 namespace {
 
@@ -116,14 +117,14 @@ struct FakeWindows {
 
   ProgramQueries queries() { return queries_in<char16_t>(asked); }
 
-  platform::Result<std::string> resolve(std::string_view program) {
+  platform::Result<std::string> resolve(std::string_view program, std::string_view system_fallback = {}) {
     [[maybe_unused]] const std::size_t asked_before = asked.size();
-    auto resolved = process::resolve_program(program, queries());
+    auto resolved = process::resolve_program(program, queries(), system_fallback);
     const platform::Result<std::string> answer =
         resolved ? platform::Result<std::string>(utf8(*resolved)) : std::unexpected(resolved.error());
 #ifdef ZARVO_WCHAR_IS_UTF16
     std::vector<std::string> wide_asked;
-    const auto wide_resolved = process::resolve_program(program, queries_in<wchar_t>(wide_asked));
+    const auto wide_resolved = process::resolve_program(program, queries_in<wchar_t>(wide_asked), system_fallback);
     EXPECT_EQ(wide_resolved ? platform::Result<std::string>(utf8(from_wide(*wide_resolved)))
                             : std::unexpected(wide_resolved.error()),
               answer)
@@ -161,6 +162,53 @@ TEST(ResolveProgram, SearchesThePlacesInOrderAndStopsAtTheFirstHit) {
     fake.add(R"(C:\Later\powershell.exe)");
     EXPECT_EQ(fake.resolve("powershell"), c.asked.back());
     EXPECT_EQ(fake.asked, c.asked);
+  }
+}
+
+// A program the system keeps below its own folder is looked for there, last, when asked for; the
+// search places keep their order.
+TEST(ResolveProgram, LooksBelowTheSystemFolderLastForTheProgramThatAsksForIt) {
+  const char* const below = R"(WindowsPowerShell\v1.0\powershell.exe)";
+  const std::string system_ps = R"(C:\Windows\system32\WindowsPowerShell\v1.0\powershell.exe)";
+  const std::string on_path = R"(C:\PS\powershell.exe)";
+  const struct {
+    const char* fallback;
+    bool system_known;
+    std::vector<std::string> existing;
+    platform::Result<std::string> expected;
+  } cases[] = {
+      {below, true, {system_ps}, system_ps},
+      {below, true, {system_ps, on_path}, on_path},
+      {below, false, {system_ps}, std::unexpected(kNotFound)},
+      {"", true, {system_ps}, std::unexpected(kNotFound)},
+  };
+  for (const auto& c : cases) {
+    FakeWindows fake;
+    fake.path = R"(C:\PS)";
+    if (!c.system_known) fake.system.reset();
+    for (const auto& entry : c.existing) fake.add(entry);
+    EXPECT_EQ(fake.resolve("powershell", c.fallback), c.expected) << c.fallback << c.system_known;
+  }
+}
+
+TEST(OwnFolder, IsTheProgramsFolderAsACurrentDirectoryCanBeGiven) {
+  const std::string longest = "C:\\" + std::string(255, 'a');  // 258 units, a separator added, a terminator
+  const struct {
+    std::string application;
+    std::optional<std::string> folder;
+  } cases[] = {
+      {R"(C:\Users\Ann\AppData\Local\Programs\zarvo\bin\zarvo-hud.exe)",
+       R"(C:\Users\Ann\AppData\Local\Programs\zarvo\bin)"},
+      {R"(C:\hud.exe)", R"(C:\)"},
+      {R"(\\server\share\bin\hud.exe)", R"(\\server\share\bin)"},
+      {longest + R"(\hud.exe)", longest},
+      {longest + R"(b\hud.exe)", std::nullopt},
+      {R"(\\?\C:\Apps\bin\hud.exe)", std::nullopt},
+      {R"(bin\hud.exe)", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    const auto folder = process::own_folder<char16_t>(utf16(c.application));
+    EXPECT_EQ(folder ? std::optional<std::string>(utf8(*folder)) : std::nullopt, c.folder) << c.application;
   }
 }
 
@@ -531,6 +579,19 @@ TEST(ResolveProgramPosix, FollowsTheSameNameRules) {
   EXPECT_EQ(fake.resolve("/opt/"), std::unexpected(kNoFileName));
   EXPECT_EQ(fake.resolve(std::string("a\0b", 3)),
             std::unexpected(PlatformError::message(ErrorKind::InvalidInput, "nul byte found in provided data")));
+}
+
+// Ctrl+C and Ctrl+Break are the child's from the wait until a moment after it; other console
+// events (closing the window, logging off, shutting down) never are.
+TEST(InterruptWindow, InterruptsAreTheChildsFromTheWaitUntilAMomentAfterIt) {
+  process::InterruptWindow window;
+  EXPECT_FALSE(window.leaves_to_child(true, 5'000));
+  window.open();
+  EXPECT_TRUE(window.leaves_to_child(true, 5'000));
+  EXPECT_FALSE(window.leaves_to_child(false, 5'000));
+  window.close(9'000);
+  EXPECT_TRUE(window.leaves_to_child(true, 9'000 + process::InterruptWindow::grace_ms - 1));
+  EXPECT_FALSE(window.leaves_to_child(true, 9'000 + process::InterruptWindow::grace_ms));
 }
 
 }  // namespace

@@ -123,6 +123,12 @@ Result<std::size_t> read_stdin_line(std::string& line) {
   return stream.buffer.read_line(line, reader);
 }
 
+void discard_typed_ahead() {
+  // The setup reads nothing before its question, so its own read buffer holds nothing typed.
+  std::lock_guard guard(stdin_state().lock);
+  raw::discard_typed_ahead();
+}
+
 void finish_stdout() {
   static std::atomic<bool> finished{false};
   if (finished.exchange(true)) return;

@@ -20,6 +20,10 @@ inline void print_stderr(std::string_view text) { print_stderr({text}); }
 [[nodiscard]] Result<void> flush_stdout();
 // Appends one line (with its line end) to `line`; gives the bytes read, 0 at the end of input.
 [[nodiscard]] Result<std::size_t> read_stdin_line(std::string& line);
+// Right before a question whose answer is the next line typed: when standard input is a console
+// (a terminal), keys pressed before it was asked are dropped, and line input, echo and Ctrl+C are
+// switched back on in case a child program left them off. Redirected input is left alone.
+void discard_typed_ahead();
 
 // Used by exit_process: writes out the buffer once, if no print holds the stream, and makes
 // standard output unbuffered from then on.

@@ -19,5 +19,8 @@ enum class OutputStream { Stdout, Stderr };
 [[nodiscard]] Result<std::size_t> write(OutputStream stream, std::string_view bytes, ConsoleUtf8Writer& console);
 // Reads into `out` (never empty); 0 is the end of input.
 [[nodiscard]] Result<std::size_t> read_stdin(std::span<char> out, ConsoleUtf16Reader& console);
+// When standard input is a console: drops what is waiting in it and switches line input, echo and
+// Ctrl+C processing on. Failures are ignored: the read that follows still works.
+void discard_typed_ahead();
 
 }  // namespace platform::raw

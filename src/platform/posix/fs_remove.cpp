@@ -1,13 +1,15 @@
 // Removing a directory tree on POSIX. Every entry is reached relative to its parent's open
 // descriptor and directories are opened with O_NOFOLLOW, so no link met inside the tree is ever
-// followed: the link goes, its target stays.
+// followed: the link goes, its target stays. An entry that cannot be removed is left with its
+// parents, and the removal goes on with the rest of the tree; the first such failure is the
+// result.
 #include <dirent.h>
 #include <fcntl.h>
-#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,12 +17,12 @@
 #include "platform/fs.hpp"
 #include "platform/native_handle.hpp"
 #include "platform/posix/fs_path.hpp"
+#include "platform/retry_waits.hpp"
+#include "platform/runtime.hpp"
 
 namespace platform {
 
 namespace {
-
-constexpr int max_attempts = 50;
 
 PlatformError os_error(int code) { return PlatformError::os(static_cast<std::uint32_t>(code)); }
 
@@ -28,7 +30,8 @@ PlatformError os_error(int code) { return PlatformError::os(static_cast<std::uin
 struct Frame {
   SearchHandle stream;  // a DIR*
   std::string name;     // the name in the parent; empty for the top
-  int attempts = 0;
+  bool incomplete = false;  // something below could not be removed, so this directory stays
+  RetrySeries retries;
 
   DIR* dir() const { return static_cast<DIR*>(stream.get()); }
   int fd() const { return ::dirfd(dir()); }
@@ -84,15 +87,26 @@ Result<void> remove_directory_all(std::string_view path) {
   if (!top_stream) return std::unexpected(top_stream.error());
   std::vector<Frame> frames;
   frames.push_back(Frame{std::move(*top_stream), {}});
+  RetryWaits waits;
+  std::optional<PlatformError> first_error;
+  // What fails stays, and so does every directory above it; the rest is still removed.
+  const auto failed = [&](int code) {
+    if (!first_error) first_error = os_error(code);
+    for (Frame& open : frames) open.incomplete = true;
+  };
 
   while (!frames.empty()) {
     Frame& frame = frames.back();
     errno = 0;
     const dirent* entry = ::readdir(frame.dir());
     if (!entry) {
-      if (errno != 0) return std::unexpected(os_error(errno));
-      // Emptied: remove the directory itself. Entries created meanwhile make it not empty; they are
-      // removed by another pass, a bounded number of times.
+      if (errno != 0) failed(errno);
+      if (frame.incomplete) {
+        frames.pop_back();
+        continue;
+      }
+      // Emptied: remove the directory itself. Entries created meanwhile make it not empty; after a
+      // wait they are removed by another pass.
       const bool is_top = frames.size() == 1;
       const int result = is_top ? ::rmdir(checked->c_str())
                                 : ::unlinkat(frames[frames.size() - 2].fd(), frame.name.c_str(), AT_REMOVEDIR);
@@ -101,37 +115,49 @@ Result<void> remove_directory_all(std::string_view path) {
         frames.pop_back();
         continue;
       }
-      if ((code == ENOTEMPTY || code == EEXIST) && ++frame.attempts < max_attempts) {
-        ::sched_yield();
-        ::rewinddir(frame.dir());
-        continue;
+      if (code == ENOTEMPTY || code == EEXIST) {
+        if (const auto wait = waits.next(frame.retries)) {
+          sleep_for(0, *wait * 1'000'000);
+          ::rewinddir(frame.dir());
+          continue;
+        }
       }
-      return std::unexpected(os_error(code));
+      failed(code);
+      frames.pop_back();
+      continue;
     }
 
     const std::string_view name = entry->d_name;
     if (name == "." || name == "..") continue;
     auto directory = is_real_directory(frame.fd(), *entry);
     if (!directory) {
-      if (is_gone(static_cast<int>(directory.error().os_code()))) continue;
-      return std::unexpected(directory.error());
+      const int code = static_cast<int>(directory.error().os_code());
+      if (!is_gone(code)) failed(code);
+      continue;
     }
     if (*directory) {
       KernelHandle child(::openat(frame.fd(), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
       if (child) {
         std::string child_name(name);
         auto stream = stream_of(std::move(child));
-        if (!stream) return std::unexpected(stream.error());
+        if (!stream) {
+          failed(static_cast<int>(stream.error().os_code()));
+          continue;
+        }
         frames.push_back(Frame{std::move(*stream), std::move(child_name)});  // invalidates `frame` and `entry`
         continue;
       }
       const int code = errno;
       if (is_gone(code)) continue;
       // Replaced by a link or a file since it was listed: removed below as what it is now.
-      if (code != ELOOP && code != ENOTDIR) return std::unexpected(os_error(code));
+      if (code != ELOOP && code != ENOTDIR) {
+        failed(code);
+        continue;
+      }
     }
-    if (::unlinkat(frame.fd(), entry->d_name, 0) != 0 && !is_gone(errno)) return std::unexpected(os_error(errno));
+    if (::unlinkat(frame.fd(), entry->d_name, 0) != 0 && !is_gone(errno)) failed(errno);
   }
+  if (first_error) return std::unexpected(std::move(*first_error));
   return {};
 }
 

@@ -35,8 +35,14 @@ Result<std::string> resolve_path(std::string_view path) {
   auto final_path = windows::query_wide_string([&](wchar_t* buffer, DWORD size) {
     return ::GetFinalPathNameByHandleW(handle.get(), buffer, size, 0);
   });
-  if (!final_path) return std::unexpected(final_path.error());
-  return windows::utf8_from_wide(*final_path);
+  if (final_path) return windows::utf8_from_wide(*final_path);
+  // A volume without a drive-letter name the system can give back (a RAM disk, a volume the
+  // Mount Manager does not know) has no such final path. The entry was just opened, so its own
+  // full path, in the long-path form, stands in.
+  if (native->starts_with(L"\\\\?\\") || native->starts_with(L"\\??\\")) return windows::utf8_from_wide(*native);
+  auto full = windows::full_path_name(*native);
+  if (!full) return std::unexpected(full.error());
+  return windows::utf8_from_wide(windows_rules::with_long_path_prefix<wchar_t>(*full));
 }
 
 Result<std::string> read_link(std::string_view path) {

@@ -1,11 +1,14 @@
 // Removing a directory tree on Windows. Inside the tree every entry is opened relative to its
 // parent's open handle and never followed, so a link or junction met there is removed itself and
-// its target stays untouched. No full path is built below the top.
+// its target stays untouched. No full path is built below the top. An entry that cannot be
+// removed is left with its parents, and the removal goes on with the rest of the tree; the first
+// such failure is the result.
 #include <optional>
 #include <vector>
 
 #include "platform/fs.hpp"
 #include "platform/path_chars.hpp"
+#include "platform/retry_waits.hpp"
 #include "platform/windows/fs_internal.hpp"
 
 namespace platform {
@@ -15,7 +18,6 @@ using windows::UniqueHandle;
 
 namespace {
 
-constexpr int max_attempts = 50;
 constexpr NTSTATUS status_invalid_parameter = static_cast<NTSTATUS>(0xC000000D);
 constexpr NTSTATUS status_delete_pending = static_cast<NTSTATUS>(0xC0000056);
 constexpr auto file_disposition_info_ex = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
@@ -37,7 +39,23 @@ bool is_gone(DWORD code) {
          code == ERROR_BAD_NET_NAME || code == windows::error_delete_pending;
 }
 
+// Another program holding the entry for a moment: an open without delete sharing, an entry it is
+// still deleting, children whose deletion is still pending.
+bool may_pass(DWORD code) {
+  return code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED || code == ERROR_DIR_NOT_EMPTY;
+}
+
 PlatformError os_error(DWORD code) { return PlatformError::os(code); }
+
+// Waits before the next attempt at an entry whose failure may pass; false when it will not, or
+// when the entry has been waited for long enough.
+bool wait_to_retry(DWORD code, RetrySeries& entry, RetryWaits& waits) {
+  if (!may_pass(code)) return false;
+  const auto wait = waits.next(entry);
+  if (!wait) return false;
+  ::Sleep(*wait);
+  return true;
+}
 
 // Where an entry is: a name below an open directory, or (for the top) a native path.
 struct Place {
@@ -131,7 +149,8 @@ struct Frame {
   std::size_t next = 0;
   bool restart = true;
   bool exhausted = false;
-  int attempts = 0;
+  bool incomplete = false;  // something below could not be removed, so this directory stays
+  RetrySeries retries;
 };
 
 // Reads the next batch of a directory's entries; false at the end of the listing.
@@ -163,12 +182,13 @@ Result<bool> read_batch(Frame& frame, std::vector<std::uint64_t>& buffer) {
 // Opens and deletes one entry, or opens a directory for descending (returned as a new frame).
 // A link is removed itself; any other directory, a reparse-point one (a cloud placeholder, say)
 // included, is emptied first.
-Result<std::optional<Frame>> remove_entry(HANDLE parent, const Listed& entry) {
+Result<std::optional<Frame>> remove_entry(HANDLE parent, const Listed& entry, RetryWaits& waits) {
   const bool listed_as_reparse_point = entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT;
   bool as_directory =
       (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) && !windows::is_link(entry.attributes, entry.reparse_tag);
   const Place place{parent, entry.name, nullptr};
-  for (int attempt = 1;; ++attempt) {
+  RetrySeries retries;
+  for (;;) {
     auto opened = as_directory
                       ? open_relative(parent, entry.name, directory_access, FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT)
                       : open_relative(parent, entry.name, entry_access, FILE_OPEN_FOR_BACKUP_INTENT);
@@ -196,10 +216,7 @@ Result<std::optional<Frame>> remove_entry(HANDLE parent, const Listed& entry) {
     const PlatformError& error = opened ? deleted.error() : opened.error();
     const DWORD code = error.os_code();
     if (is_gone(code)) return std::nullopt;
-    if (code == ERROR_SHARING_VIOLATION && attempt < max_attempts) {
-      ::SwitchToThread();
-      continue;
-    }
+    if (wait_to_retry(code, retries, waits)) continue;
     return std::unexpected(error);
   }
 }
@@ -243,19 +260,33 @@ Result<void> remove_directory_all(std::string_view path) {
   std::vector<std::uint64_t> buffer(listing_buffer_size / sizeof(std::uint64_t));
   std::vector<Frame> frames;
   frames.push_back(Frame{.handle = std::move(top), .attributes = attributes});
+  RetryWaits waits;
+  std::optional<PlatformError> first_error;
+  // What fails stays, and so does every directory above it; the rest is still removed.
+  const auto failed = [&](PlatformError error) {
+    if (!first_error) first_error = std::move(error);
+    for (Frame& open : frames) open.incomplete = true;
+  };
 
   while (!frames.empty()) {
     Frame& frame = frames.back();
     if (frame.next < frame.batch.size()) {
-      auto child = remove_entry(frame.handle.get(), frame.batch[frame.next++]);
-      if (!child) return std::unexpected(child.error());
-      if (*child) frames.push_back(std::move(**child));  // `frame` is not used again this round
+      auto child = remove_entry(frame.handle.get(), frame.batch[frame.next++], waits);
+      if (!child) {
+        failed(std::move(child.error()));
+      } else if (*child) {
+        frames.push_back(std::move(**child));  // `frame` is not used again this round
+      }
       continue;
     }
     if (!frame.exhausted) {
       auto more = read_batch(frame, buffer);
-      if (!more) return std::unexpected(more.error());
-      frame.exhausted = !*more;
+      frame.exhausted = !more || !*more;
+      if (!more) failed(std::move(more.error()));
+      continue;
+    }
+    if (frame.incomplete) {
+      frames.pop_back();
       continue;
     }
 
@@ -267,14 +298,15 @@ Result<void> remove_directory_all(std::string_view path) {
       frames.pop_back();  // closing the handle completes the deletion
       continue;
     }
-    if (deleted.error().os_code() == ERROR_DIR_NOT_EMPTY && ++frame.attempts < max_attempts) {
-      ::SwitchToThread();
+    if (wait_to_retry(deleted.error().os_code(), frame.retries, waits)) {
       frame.restart = true;
       frame.exhausted = false;
       continue;
     }
-    return std::unexpected(deleted.error());
+    failed(std::move(deleted.error()));
+    frames.pop_back();
   }
+  if (first_error) return std::unexpected(std::move(*first_error));
   return {};
 }
 

@@ -1,5 +1,6 @@
-// Start-up and the backend of fatal stops on Windows: the main thread's description, the
-// stack-overflow report, raw writes to standard error, backtraces and the fail-fast abort.
+// Start-up and the backend of fatal stops on Windows: where DLLs are looked for, the main
+// thread's description, the stack-overflow report, raw writes to standard error, backtraces and
+// the fail-fast abort.
 #include <atomic>
 
 #include "platform/fatal.hpp"
@@ -126,6 +127,10 @@ void abort_process() {
 }  // namespace detail
 
 void start(std::uint32_t (*body)()) {
+  // DLLs loaded from here on (by the system's own DLLs too) come from the system folder only,
+  // never from the folder the setup was started from (usually Downloads, where anyone's file can
+  // lie). The imports the loader resolved before this are system DLLs alone.
+  ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   describe_thread_as_main();
   ::AddVectoredExceptionHandler(1, report_stack_overflow);
   // Room for the report once the stack has overflowed.

@@ -33,6 +33,7 @@ FAULTS_IMPORT(FindNextFileW);
 FAULTS_IMPORT(CreateSymbolicLinkW);
 FAULTS_IMPORT(DeviceIoControl);
 FAULTS_IMPORT(GetFinalPathNameByHandleW);
+FAULTS_IMPORT(Sleep);
 
 inline constexpr const char* kernel32 = "KERNEL32.dll";
 inline constexpr const char* ntdll = "ntdll.dll";

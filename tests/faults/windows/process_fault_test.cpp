@@ -4,6 +4,7 @@
 #include <winternl.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "platform/fatal.hpp"
 #include "platform/runtime.hpp"
 #include "process/child.hpp"
+#include "process/installer.hpp"
 
 extern "C" NTSTATUS NTAPI NtReadFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apc_routine, PVOID apc_context,
                                      PIO_STATUS_BLOCK io_status, PVOID buffer, ULONG length, PLARGE_INTEGER offset,
@@ -26,11 +28,12 @@ FAULTS_IMPORT(GetConsoleMode);
 FAULTS_IMPORT(GetConsoleOutputCP);
 FAULTS_IMPORT(WriteConsoleW);
 FAULTS_IMPORT(ReadConsoleW);
+FAULTS_IMPORT(SetConsoleMode);
+FAULTS_IMPORT(FlushConsoleInputBuffer);
 FAULTS_IMPORT(WriteFile);
 FAULTS_IMPORT(NtReadFile);
 FAULTS_IMPORT(CreateWaitableTimerExW);
 FAULTS_IMPORT(SetWaitableTimer);
-FAULTS_IMPORT(Sleep);
 FAULTS_IMPORT(QueryPerformanceCounter);
 FAULTS_IMPORT(DuplicateHandle);
 FAULTS_IMPORT(CreateProcessW);
@@ -39,6 +42,7 @@ FAULTS_IMPORT(GetExitCodeProcess);
 FAULTS_IMPORT(GetSystemDirectoryW);
 FAULTS_IMPORT(GetWindowsDirectoryW);
 FAULTS_IMPORT(GetEnvironmentVariableW);
+FAULTS_IMPORT(GetFileAttributesW);
 
 // A handle value no system call ever sees: every call that would use it is replaced.
 const HANDLE stand_in_handle = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x5A5A0));
@@ -282,6 +286,48 @@ TEST(StreamFault, InputReadsAreRetriedEndedOrFailedAsTheirFailureSays) {
   }
 }
 
+// Before the question, a console's waiting input is dropped, and line input, echo and Ctrl+C are
+// switched back on where a child left them off (other mode bits kept). Redirected input is left.
+TEST(StreamFault, KeysTypedAheadAtAConsoleAreDroppedBeforeTheQuestion) {
+  constexpr DWORD line_mode = ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_PROCESSED_INPUT;
+  const struct {
+    bool console;
+    DWORD mode;
+    std::vector<DWORD> expected_modes_set;
+    int expected_flushes;
+  } cases[] = {
+      {true, ENABLE_INSERT_MODE | line_mode, {}, 1},
+      {true, ENABLE_INSERT_MODE | ENABLE_LINE_INPUT, {ENABLE_INSERT_MODE | line_mode}, 1},
+      {false, 0, {}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode);
+    std::vector<DWORD> modes_set;
+    int flushes = 0;
+    Hook<GetStdHandle_import> handles(kernel32, "GetStdHandle", [&](DWORD which) {
+      return which == STD_INPUT_HANDLE ? stand_in_handle : GetStdHandle_import::original(which);
+    });
+    Hook<GetConsoleMode_import> modes(kernel32, "GetConsoleMode", [&](HANDLE, LPDWORD mode) -> BOOL {
+      *mode = c.mode;
+      return c.console;
+    });
+    Hook<SetConsoleMode_import> sets(kernel32, "SetConsoleMode", [&](HANDLE, DWORD mode) -> BOOL {
+      modes_set.push_back(mode);
+      return TRUE;
+    });
+    Hook<FlushConsoleInputBuffer_import> flush(kernel32, "FlushConsoleInputBuffer", [&](HANDLE) -> BOOL {
+      return ++flushes;
+    });
+    ASSERT_HOOKED(handles);
+    ASSERT_HOOKED(modes);
+    ASSERT_HOOKED(sets);
+    ASSERT_HOOKED(flush);
+    platform::raw::discard_typed_ahead();
+    EXPECT_EQ(modes_set, c.expected_modes_set);
+    EXPECT_EQ(flushes, c.expected_flushes);
+  }
+}
+
 // ---- sleeping ------------------------------------------------------------------------------------
 
 // Without a waitable timer (none made, or none set) the sleep is made of Sleep calls of at most
@@ -344,6 +390,40 @@ TEST(SleepFault, WithoutATimerTheSleepIsMadeOfMillisecondSleeps) {
 
 const process::ChildCommand exit_seven{"C:\\windows\\system32\\cmd.exe", {"/c", "exit 7"}};
 
+// What one CreateProcessW call was given.
+struct Creation {
+  LPCWSTR application;
+  BOOL inherit;
+  DWORD flags;
+  LPCWSTR directory;
+  const STARTUPINFOW* startup;
+
+  // Started with a list of the only handles the child may inherit.
+  bool listed() const {
+    return (flags & EXTENDED_STARTUPINFO_PRESENT) && startup->cb == sizeof(STARTUPINFOEXW) &&
+           reinterpret_cast<const STARTUPINFOEXW*>(startup)->lpAttributeList != nullptr;
+  }
+};
+
+// Shows every CreateProcessW call to `see`, which gives the error to refuse it with (0: the call
+// is made); the process it creates goes to `child`.
+Hook<CreateProcessW_import> watch_creation(std::function<DWORD(const Creation&)> see, HANDLE* child = nullptr) {
+  return Hook<CreateProcessW_import>(
+      kernel32, "CreateProcessW",
+      [see = std::move(see), child](LPCWSTR application, LPWSTR command_line, LPSECURITY_ATTRIBUTES process,
+                                    LPSECURITY_ATTRIBUTES thread, BOOL inherit, DWORD creation, LPVOID environment,
+                                    LPCWSTR directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION created) -> BOOL {
+        if (const DWORD refusal = see(Creation{application, inherit, creation, directory, startup})) {
+          ::SetLastError(refusal);
+          return FALSE;
+        }
+        const BOOL done = CreateProcessW_import::original(application, command_line, process, thread, inherit,
+                                                          creation, environment, directory, startup, created);
+        if (child != nullptr) *child = created->hProcess;
+        return done;
+      });
+}
+
 // A standard handle that cannot be duplicated for the child fails the start before any child
 // exists; missing standard handles are left out, and with none the child gets no handles.
 TEST(ChildFault, TheChildGetsDuplicatesOfTheStandardHandlesThatExist) {
@@ -359,13 +439,15 @@ TEST(ChildFault, TheChildGetsDuplicatesOfTheStandardHandlesThatExist) {
     int expected_starts;
     DWORD expected_flags;
     std::vector<bool> expected_given;  // input, output, error
+    BOOL expected_inherit;
   };
   const Case cases[] = {
       {"duplication refused", {nullptr, INVALID_HANDLE_VALUE, error_stream}, true, os_detail(5, "PermissionDenied"), 1,
-       0, 0, {}},
+       0, 0, {}, FALSE},
       {"only standard error", {nullptr, INVALID_HANDLE_VALUE, error_stream}, false, "ok 7", 1, 1, STARTF_USESTDHANDLES,
-       {false, false, true}},
-      {"no standard handles", {nullptr, INVALID_HANDLE_VALUE, nullptr}, false, "ok 7", 0, 1, 0, {false, false, false}},
+       {false, false, true}, TRUE},
+      {"no standard handles", {nullptr, INVALID_HANDLE_VALUE, nullptr}, false, "ok 7", 0, 1, 0, {false, false, false},
+       FALSE},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -373,6 +455,7 @@ TEST(ChildFault, TheChildGetsDuplicatesOfTheStandardHandlesThatExist) {
     int starts = 0;
     DWORD flags = 0;
     std::vector<bool> given;
+    BOOL inherits = FALSE;
     Hook<GetStdHandle_import> handles(kernel32, "GetStdHandle", [&](DWORD which) -> HANDLE {
       if (which == STD_INPUT_HANDLE) return c.streams[0];
       if (which == STD_OUTPUT_HANDLE) return c.streams[1];
@@ -390,17 +473,14 @@ TEST(ChildFault, TheChildGetsDuplicatesOfTheStandardHandlesThatExist) {
                                               return DuplicateHandle_import::original(from, handle, to, copy, access,
                                                                                       inherit, options);
                                             });
-    Hook<CreateProcessW_import> creates(
-        kernel32, "CreateProcessW",
-        [&](LPCWSTR application, LPWSTR command_line, LPSECURITY_ATTRIBUTES process, LPSECURITY_ATTRIBUTES thread,
-            BOOL inherit, DWORD creation, LPVOID environment, LPCWSTR directory, LPSTARTUPINFOW startup,
-            LPPROCESS_INFORMATION created) -> BOOL {
-          ++starts;
-          flags = startup->dwFlags;
-          given = {startup->hStdInput != nullptr, startup->hStdOutput != nullptr, startup->hStdError != nullptr};
-          return CreateProcessW_import::original(application, command_line, process, thread, inherit, creation,
-                                                 environment, directory, startup, created);
-        });
+    auto creates = watch_creation([&](const Creation& creation) -> DWORD {
+      ++starts;
+      const STARTUPINFOW& startup = *creation.startup;
+      flags = startup.dwFlags;
+      given = {startup.hStdInput != nullptr, startup.hStdOutput != nullptr, startup.hStdError != nullptr};
+      inherits = creation.inherit;
+      return 0;
+    });
     ASSERT_HOOKED(handles);
     ASSERT_HOOKED(duplicates);
     ASSERT_HOOKED(creates);
@@ -410,62 +490,72 @@ TEST(ChildFault, TheChildGetsDuplicatesOfTheStandardHandlesThatExist) {
     EXPECT_EQ(starts, c.expected_starts);
     EXPECT_EQ(flags, c.expected_flags);
     EXPECT_EQ(given, c.expected_given);
+    EXPECT_EQ(inherits, c.expected_inherit);
   }
 }
 
-// A bare program name is searched for in the system folders and PATH; a folder the system cannot
-// give, and a PATH that is not set, are left out of the search rather than searched as garbage.
-TEST(ChildFault, FoldersThatCannotBeHadAreLeftOutOfTheProgramSearch) {
+// A system that refuses the list of the handles the child may inherit (Windows 7 could not list
+// console handles) starts it without the list; any other refusal is the error. A child on its own
+// (the Home window) inherits nothing, gets no standard handles, and starts in its program's folder.
+TEST(ChildFault, TheHandlesAChildMayInheritAndWhereItStarts) {
   struct Case {
-    const char* name;
-    bool folders_fail;
-    bool path_unset;
+    process::ChildStart start;
+    DWORD list_refusal;
     std::string expected_outcome;
-    std::vector<std::wstring> expected_started;
+    std::vector<std::wstring> expected_calls;  // inherit, start-up flags, list, current directory
   };
   const Case cases[] = {
-      {"all there", false, false, "ok 7", {L"C:\\windows\\system32\\cmd.exe"}},
-      {"folders failing", true, false, "ok 7", {L"C:\\windows\\system32\\cmd.exe"}},  // through PATH
-      {"nothing to search", true, true, "Error { kind: NotFound, message: \"program not found\" }", {}},
+      {process::ChildStart::WithSetupStreams, ERROR_INVALID_PARAMETER, "ok", {L"1 256 listed -", L"1 256 -"}},
+      {process::ChildStart::WithSetupStreams, ERROR_ACCESS_DENIED, os_detail(5, "PermissionDenied"), {L"1 256 listed -"}},
+      {process::ChildStart::OnItsOwn, 0, "ok", {L"0 0 C:\\windows\\system32"}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::vector<std::wstring> started;
-    const auto fail = [](LPWSTR, UINT) -> UINT {
-      ::SetLastError(ERROR_ACCESS_DENIED);
-      return 0;
-    };
-    Hook<GetSystemDirectoryW_import> system(kernel32, "GetSystemDirectoryW", [&](LPWSTR buffer, UINT size) {
-      return c.folders_fail ? fail(buffer, size) : GetSystemDirectoryW_import::original(buffer, size);
+    SCOPED_TRACE(c.list_refusal);
+    std::vector<std::wstring> calls;
+    auto creates = watch_creation([&](const Creation& creation) -> DWORD {
+      calls.push_back(std::to_wstring(creation.inherit) + L" " + std::to_wstring(creation.startup->dwFlags) +
+                      (creation.listed() ? L" listed " : L" ") + (creation.directory ? creation.directory : L"-"));
+      return creation.listed() ? c.list_refusal : 0;
     });
-    Hook<GetWindowsDirectoryW_import> windows(kernel32, "GetWindowsDirectoryW", [&](LPWSTR buffer, UINT size) {
-      return c.folders_fail ? fail(buffer, size) : GetWindowsDirectoryW_import::original(buffer, size);
-    });
-    Hook<GetEnvironmentVariableW_import> variables(
-        kernel32, "GetEnvironmentVariableW", [&](LPCWSTR name, LPWSTR buffer, DWORD size) -> DWORD {
-          if (c.path_unset && std::wstring_view(name) == L"PATH") {
-            ::SetLastError(ERROR_ENVVAR_NOT_FOUND);
-            return 0;
-          }
-          return GetEnvironmentVariableW_import::original(name, buffer, size);
-        });
-    Hook<CreateProcessW_import> creates(
-        kernel32, "CreateProcessW",
-        [&](LPCWSTR application, LPWSTR command_line, LPSECURITY_ATTRIBUTES process, LPSECURITY_ATTRIBUTES thread,
-            BOOL inherit, DWORD creation, LPVOID environment, LPCWSTR directory, LPSTARTUPINFOW startup,
-            LPPROCESS_INFORMATION created) -> BOOL {
-          started.emplace_back(application);
-          return CreateProcessW_import::original(application, command_line, process, thread, inherit, creation,
-                                                 environment, directory, startup, created);
-        });
-    ASSERT_HOOKED(system);
-    ASSERT_HOOKED(windows);
-    ASSERT_HOOKED(variables);
     ASSERT_HOOKED(creates);
-    auto code = process::run_child(process::ChildCommand{"cmd", {"/c", "exit 7"}});
-    EXPECT_EQ(code ? "ok " + std::to_string(*code) : platform::error_detail(code.error()), c.expected_outcome);
-    EXPECT_EQ(started, c.expected_started);
+    auto child = process::start_child(
+        process::ChildCommand{.program = exit_seven.program, .arguments = exit_seven.arguments, .start = c.start});
+    EXPECT_EQ(child ? "ok" : platform::error_detail(child.error()), c.expected_outcome);
+    EXPECT_EQ(calls, c.expected_calls);
   }
+}
+
+// Without PATH (or with one that lost its folder) Windows PowerShell is found where the system
+// keeps it. Every place is looked at with critical-error boxes ("No disk" for an empty removable
+// drive on PATH) off for this thread; the child starts, and the thread goes on, without that.
+TEST(ChildFault, TheInstallersPowerShellIsFoundBelowTheSystemFolderWithNoErrorBoxes) {
+  const UINT mode_before = ::GetThreadErrorMode();
+  std::vector<bool> quiet_lookups;
+  std::vector<std::wstring> started;
+  UINT mode_at_start = 0;
+  Hook<GetEnvironmentVariableW_import> variables(
+      kernel32, "GetEnvironmentVariableW", [&](LPCWSTR name, LPWSTR buffer, DWORD size) -> DWORD {
+        if (std::wstring_view(name) != L"PATH") return GetEnvironmentVariableW_import::original(name, buffer, size);
+        ::SetLastError(ERROR_ENVVAR_NOT_FOUND);
+        return 0;
+      });
+  Hook<GetFileAttributesW_import> lookups(kernel32, "GetFileAttributesW", [&](LPCWSTR name) {
+    quiet_lookups.push_back((::GetThreadErrorMode() & SEM_FAILCRITICALERRORS) != 0);
+    return GetFileAttributesW_import::original(name);
+  });
+  auto creates = watch_creation([&](const Creation& creation) -> DWORD {
+    started.emplace_back(creation.application);
+    mode_at_start = ::GetThreadErrorMode();
+    return ERROR_ACCESS_DENIED;  // Wine's PowerShell is a stub: no need to run it
+  });
+  ASSERT_HOOKED(variables);
+  ASSERT_HOOKED(lookups);
+  ASSERT_HOOKED(creates);
+  (void)process::run_child(process::installer_command("C:\\work\\install.ps1"));
+  EXPECT_EQ(started, std::vector<std::wstring>{L"C:\\windows\\system32\\WindowsPowerShell\\v1.0\\powershell.exe"});
+  EXPECT_EQ(quiet_lookups, std::vector<bool>(4, true));  // own folder, system, Windows, system's PowerShell
+  EXPECT_EQ(mode_at_start, mode_before);
+  EXPECT_EQ(::GetThreadErrorMode(), mode_before);
 }
 
 // Waiting for the child and reading its exit code: either failing is the error.
@@ -473,16 +563,7 @@ TEST(ChildFault, AFailedWaitOrExitCodeIsTheError) {
   for (const bool wait_fails : {true, false}) {
     SCOPED_TRACE(wait_fails ? "wait" : "exit code");
     HANDLE child = nullptr;
-    Hook<CreateProcessW_import> creates(
-        kernel32, "CreateProcessW",
-        [&](LPCWSTR application, LPWSTR command_line, LPSECURITY_ATTRIBUTES process, LPSECURITY_ATTRIBUTES thread,
-            BOOL inherit, DWORD creation, LPVOID environment, LPCWSTR directory, LPSTARTUPINFOW startup,
-            LPPROCESS_INFORMATION created) -> BOOL {
-          const BOOL done = CreateProcessW_import::original(application, command_line, process, thread, inherit,
-                                                            creation, environment, directory, startup, created);
-          child = created->hProcess;
-          return done;
-        });
+    auto creates = watch_creation([](const Creation&) -> DWORD { return 0; }, &child);
     Hook<WaitForSingleObject_import> waits(kernel32, "WaitForSingleObject", [&](HANDLE handle, DWORD timeout) -> DWORD {
       const DWORD waited = WaitForSingleObject_import::original(handle, timeout);
       if (handle != child || !wait_fails) return waited;

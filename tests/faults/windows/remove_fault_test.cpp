@@ -20,6 +20,14 @@ constexpr DWORD symlink_tag = 0xA000000C;
 constexpr DWORD cloud_tag = 0x9000001A;
 constexpr std::uint32_t reparse_point_encountered = 4395;
 
+// The waits before each further attempt at one entry: 1 ms doubling to 256 ms, until about three
+// seconds are spent.
+std::vector<DWORD> entry_waits() {
+  std::vector<DWORD> waits = {1, 2, 4, 8, 16, 32, 64, 128};
+  waits.insert(waits.end(), 11, 256);
+  return waits;
+}
+
 class RemoveFault : public TempTree {
  protected:
   void SetUp() override {
@@ -28,10 +36,14 @@ class RemoveFault : public TempTree {
     fs_test::make_directory(platform::join_path(top_, "sub"));
     fs_test::write_text(platform::join_path(top_, "a.txt"), "a");
     fs_test::write_text(platform::join_path(platform::join_path(top_, "sub"), "b.txt"), "b");
+    ASSERT_HOOKED(sleeps_);
   }
 
   const std::vector<std::string> whole_tree{"top/", "top/a.txt", "top/sub/", "top/sub/b.txt"};
   std::string top_;
+  // Every wait between attempts, noted instead of slept.
+  std::vector<DWORD> waits_;
+  Hook<Sleep_import> sleeps_{kernel32, "Sleep", [this](DWORD milliseconds) { waits_.push_back(milliseconds); }};
 };
 
 using OpenFile = NTSTATUS(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, ULONG, ULONG);
@@ -114,34 +126,41 @@ TEST_F(RemoveFault, AnEntryGoneBeforeItIsOpenedIsNoFailure) {
   }
 }
 
-// An entry another program holds without sharing is tried again, up to 50 opens in all.
-TEST_F(RemoveFault, AnEntryHeldWithoutSharingIsTriedAgainUpToFiftyTimes) {
+// An entry another program holds without sharing (or is still deleting: access denied) is tried
+// again after a wait, 1 ms doubling to 256 ms, until about three seconds are spent. One held for
+// good stays, with its parent; the rest of the tree goes.
+TEST_F(RemoveFault, AnEntryHeldByAnotherProgramIsTriedAgainAfterWaits) {
   struct Case {
+    NTSTATUS refusal;
     int refusals;
     int expected_opens;
     std::string expected_outcome;
+    std::vector<DWORD> expected_waits;
     std::vector<std::string> expected_tree;
   };
   const Case cases[] = {
-      {3, 4, "ok", {}},
-      {1000, 50, os_detail(32, "Uncategorized"), {"top/", "top/a.txt", "top/sub/", "top/sub/b.txt"}},
+      {status_sharing_violation, 3, 4, "ok", {1, 2, 4}, {}},
+      {status_access_denied, 1, 2, "ok", {1}, {}},
+      {status_sharing_violation, 1000, 20, os_detail(32, "Uncategorized"), entry_waits(), {"top/", "top/a.txt"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.refusals << " refusals");
     fs_test::make_directory(platform::join_path(top_, "sub"));
     fs_test::write_text(platform::join_path(top_, "a.txt"), "a");
     fs_test::write_text(platform::join_path(platform::join_path(top_, "sub"), "b.txt"), "b");
+    waits_.clear();
     int a_opens = 0;
     Hook<NtOpenFile_import> hook(ntdll, "NtOpenFile", [&](PHANDLE handle, ACCESS_MASK access,
                                                             POBJECT_ATTRIBUTES object, PIO_STATUS_BLOCK io, ULONG share,
                                                             ULONG options) {
-      if (object_name(object) == L"a.txt" && a_opens++ < c.refusals) return status_sharing_violation;
+      if (object_name(object) == L"a.txt" && a_opens++ < c.refusals) return c.refusal;
       return open_really(handle, access, object, io, share, options);
     });
     ASSERT_HOOKED(hook);
     auto removed = platform::remove_directory_all(top_);
     EXPECT_EQ(outcome(removed), c.expected_outcome);
     EXPECT_EQ(a_opens, c.expected_opens);
+    EXPECT_EQ(waits_, c.expected_waits);
     EXPECT_EQ(tree(root_), c.expected_tree);
   }
 }
@@ -168,8 +187,9 @@ TEST_F(RemoveFault, APosixDeleteTakenIsTheOnlyRequestPerEntry) {
   EXPECT_EQ(tree(root_), std::vector<std::string>{});
 }
 
-// A delete refused for another reason than "not supported" is reported as it is, with no
-// fallback; so is a refused classic delete. The tree stays whole.
+// A delete refused for another reason than "not supported" (here a write-protected medium) is
+// reported as it is, with no fallback and no second attempt; so is a refused classic delete. The
+// tree stays whole.
 TEST_F(RemoveFault, ARefusedDeleteIsReportedAndLeavesTheTree) {
   for (const int refused : {static_cast<int>(posix_disposition), static_cast<int>(FileDispositionInfo)}) {
     SCOPED_TRACE(testing::Message() << "class " << refused);
@@ -179,18 +199,21 @@ TEST_F(RemoveFault, ARefusedDeleteIsReportedAndLeavesTheTree) {
         [&](HANDLE handle, FILE_INFO_BY_HANDLE_CLASS level, LPVOID info, DWORD size) -> BOOL {
           classes.push_back(level);
           if (level == refused) {
-            ::SetLastError(ERROR_ACCESS_DENIED);
+            ::SetLastError(ERROR_WRITE_PROTECT);
             return FALSE;
           }
           return SetFileInformationByHandle_import::original(handle, level, info, size);
         });
     ASSERT_HOOKED(hook);
     auto removed = platform::remove_directory_all(top_);
-    EXPECT_EQ(outcome(removed), os_detail(5, "PermissionDenied"));
+    EXPECT_EQ(outcome(removed), os_detail(ERROR_WRITE_PROTECT, "Uncategorized"));
+    // Each file is tried once (a.txt, then sub\b.txt); their directories stay, so are not tried.
     const std::vector<int> expected = refused == posix_disposition
-                                          ? std::vector<int>{posix_disposition}
-                                          : std::vector<int>{posix_disposition, FileDispositionInfo};
+                                          ? std::vector<int>{posix_disposition, posix_disposition}
+                                          : std::vector<int>{posix_disposition, FileDispositionInfo,
+                                                             posix_disposition, FileDispositionInfo};
     EXPECT_EQ(classes, expected);
+    EXPECT_EQ(waits_, std::vector<DWORD>{});
     EXPECT_EQ(tree(root_), whole_tree);
   }
 }
@@ -240,13 +263,13 @@ TEST_F(RemoveFault, AReadOnlyTopIsClearedThroughItsPathAndRemoved) {
 }
 
 // Clearing the read-only attribute can fail at each of its steps: reopening the entry below its
-// directory, reopening the top by its path, or setting the attributes. The error is reported
-// and what was not yet removed stays.
+// directory, reopening the top by its path, or setting the attributes. After the waits for an
+// entry held by another program, the error is reported; the entry stays with its parents, and the
+// rest goes.
 TEST_F(RemoveFault, ClearingReadOnlyThatFailsIsReported) {
   fs_test::write_text(platform::join_path(top_, "locked.txt"), "locked");
   fs_test::make_read_only(platform::join_path(top_, "locked.txt"));
-  // The read-only file fails: a.txt (listed before it) is gone, the rest stays.
-  const std::vector<std::string> after_locked{"top/", "top/locked.txt", "top/sub/", "top/sub/b.txt"};
+  const std::vector<std::string> after_locked{"top/", "top/locked.txt"};
 
   {
     SCOPED_TRACE("reopening below the directory");
@@ -301,6 +324,7 @@ TEST_F(RemoveFault, ClearingReadOnlyThatFailsIsReported) {
     EXPECT_EQ(outcome(platform::remove_directory_all(top_)), os_detail(32, "Uncategorized"));
     EXPECT_EQ(tree(root_), std::vector<std::string>{"top/"});  // emptied, but not removed
   }
+  EXPECT_EQ(waits_.size(), 3 * entry_waits().size());
 }
 
 // ---- listing and examining directories -----------------------------------------------------------
@@ -483,8 +507,8 @@ TEST_F(RemoveFault, ATopShownAsALinkIsDeletedItselfNeverEmptied) {
 }
 
 // A directory that is still not empty when it is deleted (children whose deletion is pending,
-// entries added meanwhile) is listed again and retried, up to 50 deletions in all.
-TEST_F(RemoveFault, ADirectoryNotYetEmptyIsListedAgainAndRetriedUpToFiftyTimes) {
+// entries added meanwhile) is listed again and retried after each wait.
+TEST_F(RemoveFault, ADirectoryNotYetEmptyIsListedAgainAndRetriedAfterWaits) {
   struct Case {
     int refusals;
     int expected_deletions;
@@ -493,11 +517,12 @@ TEST_F(RemoveFault, ADirectoryNotYetEmptyIsListedAgainAndRetriedUpToFiftyTimes) 
   };
   const Case cases[] = {
       {2, 3, "ok", {}},
-      {1000, 50, os_detail(ERROR_DIR_NOT_EMPTY, "Uncategorized"), {"top/"}},
+      {1000, 20, os_detail(ERROR_DIR_NOT_EMPTY, "Uncategorized"), {"top/"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.refusals << " refusals");
     fs_test::make_directory(platform::join_path(top_, "sub"));
+    waits_.clear();
     int deletions = 0;
     int restarts = 0;
     Hook<SetFileInformationByHandle_import> sets(
@@ -520,6 +545,7 @@ TEST_F(RemoveFault, ADirectoryNotYetEmptyIsListedAgainAndRetriedUpToFiftyTimes) 
     EXPECT_EQ(outcome(platform::remove_directory_all(top_)), c.expected_outcome);
     EXPECT_EQ(deletions, c.expected_deletions);
     EXPECT_EQ(restarts, c.expected_deletions);
+    EXPECT_EQ(waits_.size(), static_cast<std::size_t>(c.expected_deletions - 1));
     EXPECT_EQ(tree(root_), c.expected_tree);
   }
 }

@@ -69,4 +69,7 @@ Result<std::size_t> read_stdin(std::span<char> out, ConsoleUtf16Reader&) {
   }
 }
 
+// The setup ships for Windows; a terminal's input is left as it is here.
+void discard_typed_ahead() {}
+
 }  // namespace platform::raw

@@ -94,4 +94,13 @@ Result<std::size_t> read_stdin(std::span<char> out, ConsoleUtf16Reader& console)
   return nt_read(*handle, out);
 }
 
+void discard_typed_ahead() {
+  const HANDLE handle = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD mode = 0;
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode)) return;
+  constexpr DWORD line_mode = ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_PROCESSED_INPUT;
+  if ((mode & line_mode) != line_mode) SetConsoleMode(handle, mode | line_mode);
+  FlushConsoleInputBuffer(handle);
+}
+
 }  // namespace platform::raw
