@@ -261,9 +261,8 @@ def local_header_problems(data, record, directory_at):
     return [f"its local header differs from its central record ({', '.join(differences)})"] if differences else []
 
 
-def read_directory(data, d, shift=0):
-    """The records of the declared directory (local header offsets moved by `shift`), and the
-    problems that make it unsound."""
+def read_directory(data, d):
+    """The records of the declared directory, and the problems that make it unsound."""
     end, at, records, problems = d["offset"] + d["size"], d["offset"], [], []
     for _ in range(d["count"]):
         if at + 46 > end or data[at:at + 4] != CENTRAL:
@@ -285,7 +284,10 @@ def read_directory(data, d, shift=0):
         except IndexError:
             problems.append(f"{shown}: its ZIP64 field lacks a value")
             continue
-        record = Record(name, flags, method, crc, csize, usize, local + shift, extra, made_by, attributes, 0)
+        if len(values):
+            problems.append(f"{shown}: its ZIP64 field holds more than its saturated fields need")
+            continue
+        record = Record(name, flags, method, crc, csize, usize, local, extra, made_by, attributes, 0)
         wrong = local_header_problems(data, record, d["offset"])
         if wrong:
             problems += [f"{shown}: {w}" for w in wrong]
@@ -294,20 +296,67 @@ def read_directory(data, d, shift=0):
         records.append(record._replace(data_at=record.local + 30 + nlen + elen))
     if at != end:
         problems.append("central directory: its records do not fill its declared size")
-    spans = sorted((r.local, r.data_at + r.csize, r.name) for r in records)
-    for (_, before_end, before), (begin, _, name) in zip(spans, spans[1:]):
-        if begin < before_end:
-            problems.append(f"{name.decode('cp437')}: its bytes overlap those of {before.decode('cp437')}")
-    return records, problems
+    return records, problems + layout_problems(data, records, d["offset"])
+
+
+def is_descriptor_of(gap, record):
+    """Whether `gap` is the record's data descriptor: CRC-32 and sizes, 32 or 64 bits wide, with or
+    without its signature."""
+    if len(gap) in (16, 24):
+        if gap[:4] != b"PK\x07\x08":
+            return False
+        gap = gap[4:]
+    wanted = (record.crc, record.csize, record.usize)
+    if len(gap) == 12:
+        return struct.unpack("<III", gap) == wanted
+    if len(gap) == 20:
+        return struct.unpack("<IQQ", gap) == wanted
+    return False
+
+
+def holds_a_descriptor(stored):
+    """Whether stored data holds what a reader that looks for the descriptor would take for it: the
+    signature, then a compressed size (32 or 64 bits) that is where the signature stands."""
+    at = stored.find(b"PK\x07\x08")
+    while at >= 0:
+        after = stored[at + 4:]
+        if (len(after) >= 8 and struct.unpack_from("<I", after, 4)[0] == at) or \
+                (len(after) >= 12 and struct.unpack_from("<Q", after, 4)[0] == at):
+            return True
+        at = stored.find(b"PK\x07\x08", at + 1)
+    return False
+
+
+def layout_problems(data, records, directory_at):
+    """Entries lie back to back from the first byte to the directory, with nothing between them
+    but the data descriptors they announce: bytes no entry owns are entries of their own to readers
+    that walk the local headers in turn (a stream, 7-Zip)."""
+    at, problems = 0, []
+    ordered = sorted(records, key=lambda r: r.local)
+    for k, record in enumerate(ordered):
+        name = record.name.decode("cp437")
+        if record.local != at:
+            return problems + [f"{name}: bytes that no entry owns (or another entry's) lie before it"]
+        at = record.data_at + record.csize
+        following = ordered[k + 1].local if k + 1 < len(ordered) else directory_at
+        if record.flags & 0x08:
+            if following < at or not is_descriptor_of(data[at:following], record):
+                return problems + [f"{name}: its data descriptor is missing, wrong, or followed by other bytes"]
+            if record.method == 0 and holds_a_descriptor(data[record.data_at:at]):
+                problems.append(f"{name}: its stored data holds what reads as its data descriptor")
+            at = following
+    if records and at != directory_at:
+        problems.append("central directory: bytes that no entry owns lie before it")
+    return problems
 
 
 def read_archive(data, archive):
     """The records of the archive's one reading, and the problems that leave it without one.
 
-    The last end record decides, as for every common reader; its directory must be sound. A
-    directory found back from the end record by its size (readers that allow for bytes in front
-    of the archive look there) and every earlier end record that lies outside the entries' bytes
-    must lead to no second sound directory."""
+    The last end record decides, as for every common reader; its directory must be sound. No
+    central record may stand where readers that allow for bytes in front of the archive look for
+    the directory (back from the end record by its size) unless the directory begins there, and
+    no earlier end record outside the entries' bytes may lead to a second sound directory."""
     unreadable = lambda why: (None, [f"{archive}: not a readable ZIP archive ({why})"])  # noqa: E731
     ends = [at for at in range(len(data) - 22, max(len(data) - 22 - 0xFFFF - 20, 0) - 1, -1)
             if data[at:at + 4] == END]
@@ -325,11 +374,10 @@ def read_archive(data, archive):
         return None, problems
     ambiguous = [f"{archive}: two end records lead to two different central directories, so tools could "
                  "read different contents"]
-    if decided["count"] and decided["offset"] + decided["size"] != decided["limit"]:
-        elsewhere = dict(decided, offset=decided["limit"] - decided["size"])
-        if not read_directory(data, elsewhere, elsewhere["offset"] - decided["offset"])[1]:
-            return None, ambiguous
-    spans = [(r.local, r.data_at + r.csize) for r in records]
+    found_back = decided["limit"] - decided["size"]
+    if decided["count"] and found_back != decided["offset"] and data[found_back:found_back + 4] == CENTRAL:
+        return None, ambiguous
+    spans = [(r.local, r.data_at + r.csize) for r in records]  # an end record in there is data
     seen = [(decided["count"], decided["size"], decided["offset"]) if decided["count"] else (0, 0, 0)]
     for at in ends[1:]:
         d = end_record(data, at)
@@ -364,8 +412,45 @@ def entry_data(data, record):
     return zlib.decompress(stored, -15) if record.method == 8 else stored
 
 
+def unix_type(record):
+    return (record.attributes >> 16) & 0xF000 if record.made_by >> 8 == 3 else 0
+
+
 def is_link(record):
-    return record.made_by >> 8 == 3 and record.attributes != 0 and (record.attributes >> 16) & 0xA000 == 0xA000
+    return unix_type(record) == 0xA000
+
+
+def kind_is_ambiguous(record, name):
+    """Attributes that say another kind than the name (readers make what the attributes say)."""
+    kind, named_directory, dos_directory = unix_type(record), name.endswith(("/", "\\")), record.attributes & 0x10
+    return {0xA000: False, 0x4000: not named_directory, 0x8000: named_directory or bool(dos_directory),
+            0: not named_directory and bool(dos_directory)}.get(kind, True)
+
+
+def named_otherwise_locally(data, record, name):
+    """A Unicode-path field in the local header that names the entry otherwise (bsdtar reads it)."""
+    nlen, elen = struct.unpack_from("<HH", data, record.local + 26)
+    field = field_of(extra_fields(data[record.local + 30 + nlen:record.local + 30 + nlen + elen]) or [], 0x7075)
+    return field is not None and (len(field) < 5 or field[5:].decode("utf-8", "replace") != name)
+
+
+def data_problem(data, record):
+    """Why the entry's data is not what its record says: a DEFLATE stream that cannot be inflated
+    or ends before its stored bytes do, or another CRC-32 or size."""
+    stored = data[record.data_at:record.data_at + record.csize]
+    if record.method == 8:
+        inflater = zlib.decompressobj(-15)
+        try:
+            content = inflater.decompress(stored)
+        except zlib.error:
+            return "its DEFLATE data cannot be inflated"
+        if not inflater.eof or inflater.unused_data:
+            return "its DEFLATE stream does not end where its stored bytes do"
+    else:
+        content = stored
+    if len(content) != record.usize or zlib.crc32(content) != record.crc:
+        return "its data does not match its CRC-32 and size"
+    return None
 
 
 def check_archive(archive):
@@ -379,12 +464,18 @@ def check_archive(archive):
     listed = []
     for record in records:
         name = entry_name(record)
-        if name is None:
+        if name is None or named_otherwise_locally(data, record, name):
             problems.append(f"{record.name.decode('cp437')}: its Unicode-path extra field gives it another name")
+        elif not record.name.isascii():
+            problems.append(f"{record.name!r}: names must be printable ASCII")
+        elif kind_is_ambiguous(record, name):
+            problems.append(f"{name}: its attributes make it another kind of entry than its name")
         elif is_link(record):
             problems.append(f"{name}: is a link, which a payload never needs")
         elif record.flags & 0x01 or record.method not in (0, 8) or field_of(extra_fields(record.extra), 0x9901):
             problems.append(f"{name}: must be stored or deflated, without encryption")
+        elif wrong := data_problem(data, record):
+            problems.append(f"{name}: {wrong}")
         else:
             listed.append((name, record))
     if problems:

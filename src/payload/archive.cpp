@@ -100,6 +100,7 @@ std::expected<Archive, ArchiveError> open_archive(std::span<const std::byte> byt
   for (const CentralRecord& record : directory->records) {
     auto entry = describe_entry(record);
     if (!entry) return std::unexpected(std::move(entry.error()));
+    if (kind_is_ambiguous(*entry)) return std::unexpected(ArchiveError::invalid("Ambiguous file type"));
     state->entries.push_back(std::move(*entry));
     state->data.push_back(bytes.subspan(record.data_offset, record.compressed_size));
   }

@@ -1,7 +1,6 @@
 #include "payload/central_directory.hpp"
 
 #include <algorithm>
-#include <limits>
 
 #include "payload/zip_format.hpp"
 #include "platform/little_endian.hpp"
@@ -172,6 +171,7 @@ bool read_local_header(const Bytes& b, CentralRecord& record, std::uint64_t dire
   const auto extra = b.text(at + local::size + name_length, extra_length);
   if (!name || !extra) return false;
   record.data_offset = at + local::size + name_length + extra_length;
+  record.local_extra = *extra;
   // The data ends before the directory begins.
   if (record.data_offset > directory_offset || directory_offset - record.data_offset < record.compressed_size) {
     return false;
@@ -204,18 +204,72 @@ struct Reading {
   std::vector<EntrySpan> spans;
 };
 
-// The entries' spans in the order of the archive, or none when two of them share a byte: every
-// byte of the archive belongs to one entry at most, so that no data is read twice and no data is
-// another entry's header.
-std::optional<std::vector<EntrySpan>> entry_spans(const std::vector<CentralRecord>& records) {
+namespace descriptor {
+inline constexpr std::uint32_t signature = 0x08074b50;
+}  // namespace descriptor
+
+// Whether `bytes` are the data descriptor of the record: its CRC-32 and sizes, 32 or 64 bits wide,
+// with or without the signature. The length tells the form apart.
+bool is_descriptor_of(const Bytes& b, std::uint64_t at, std::uint64_t length, const CentralRecord& r) {
+  const bool signed_form = length == 16 || length == 24;
+  if (signed_form) {
+    const auto signature = b.record<4>(at);
+    if (!signature || signature->u32<0>() != descriptor::signature) return false;
+    at += 4;
+    length -= 4;
+  }
+  if (length == 12) {
+    const auto d = b.record<12>(at);
+    return d && d->u32<0>() == r.crc32 && d->u32<4>() == r.compressed_size && d->u32<8>() == r.uncompressed_size;
+  }
+  if (length == 20) {
+    const auto d = b.record<20>(at);
+    return d && d->u32<0>() == r.crc32 && d->u64<4>() == r.compressed_size && d->u64<12>() == r.uncompressed_size;
+  }
+  return false;
+}
+
+// Whether stored data under a data descriptor holds what a reader that finds such data's end by
+// looking for the descriptor (a stream) would take for it: the signature, then a compressed size
+// (32 or 64 bits wide) that is where the signature stands.
+bool holds_a_descriptor(const Bytes& b, const CentralRecord& r) {
+  const std::string_view data = *b.text(r.data_offset, r.compressed_size);
+  constexpr std::string_view signature("PK\x07\x08", 4);
+  for (std::size_t at = data.find(signature); at != std::string_view::npos; at = data.find(signature, at + 1)) {
+    const Bytes after(data.substr(at + 4));
+    const auto narrow = after.record<8>(0);
+    const auto wide = after.record<12>(0);
+    if ((narrow && narrow->u32<4>() == at) || (wide && wide->u64<4>() == at)) return true;
+  }
+  return false;
+}
+
+// The entries' spans in the order of the archive, or none unless they lie back to back from the
+// first byte to the directory with nothing between them but the data descriptors their entries
+// announce: every byte up to the directory belongs to one entry, read once.
+std::optional<std::vector<EntrySpan>> back_to_back(const Bytes& b, const std::vector<CentralRecord>& records,
+                                                   std::uint64_t directory_offset) {
+  std::vector<std::size_t> order(records.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::ranges::sort(order, {}, [&](std::size_t i) { return records[i].local_header_offset; });
   std::vector<EntrySpan> spans;
   spans.reserve(records.size());
-  for (const CentralRecord& r : records) spans.push_back({r.local_header_offset, r.data_offset + r.compressed_size});
-  std::ranges::sort(spans, {}, &EntrySpan::begin);
-  for (std::size_t i = 1; i < spans.size(); ++i) {
-    if (spans[i].begin < spans[i - 1].end) return std::nullopt;
+  std::uint64_t at = 0;
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    const CentralRecord& r = records[order[k]];
+    if (r.local_header_offset != at) return std::nullopt;
+    spans.push_back({r.local_header_offset, r.data_offset + r.compressed_size});
+    at = spans.back().end;
+    const std::uint64_t next = k + 1 < order.size() ? records[order[k + 1]].local_header_offset : directory_offset;
+    if (next < at) return std::nullopt;
+    if ((r.flags & flag_data_descriptor) != 0) {
+      if (!is_descriptor_of(b, at, next - at, r)) return std::nullopt;
+      if (r.method == method_stored && holds_a_descriptor(b, r)) return std::nullopt;
+      at = next;
+    }
   }
-  return spans;
+  if (records.empty() || at == directory_offset) return spans;
+  return std::nullopt;
 }
 
 // Whether `at` lies within an entry's bytes.
@@ -224,10 +278,7 @@ bool inside_an_entry(const std::vector<EntrySpan>& spans, std::uint64_t at) {
   return after != spans.begin() && at < std::prev(after)->end;
 }
 
-// Reads the declared directory. `shift` is added to every local header offset: readers that find
-// the directory back from its end record add the distance they found it away from where it was
-// declared.
-std::optional<Reading> read_directory(const Bytes& b, const Declared& declared, std::uint64_t shift = 0) {
+std::optional<Reading> read_directory(const Bytes& b, const Declared& declared) {
   Reading reading{{{}, declared.offset, declared.size}, {}};
   CentralDirectory& directory = reading.directory;
   const std::uint64_t directory_end = declared.offset + declared.size;
@@ -260,26 +311,25 @@ std::optional<Reading> read_directory(const Bytes& b, const Declared& declared, 
     if (!for_each_extra_field(record.extra, [](std::uint16_t, std::string_view) {})) return std::nullopt;
     if (!one_of_each_decisive_field(record.extra)) return std::nullopt;
     if (!apply_zip64(record, compressed, uncompressed, offset)) return std::nullopt;
-    if (record.local_header_offset > std::numeric_limits<std::uint64_t>::max() - shift) return std::nullopt;
-    record.local_header_offset += shift;
     if (!read_local_header(b, record, declared.offset)) return std::nullopt;
     directory.records.push_back(record);
     at += central::size + variable;
   }
   if (at != directory_end) return std::nullopt;
-  auto spans = entry_spans(directory.records);
+  auto spans = back_to_back(b, directory.records, declared.offset);
   if (!spans) return std::nullopt;
   reading.spans = std::move(*spans);
   return reading;
 }
 
-// The directory as readers read it that look for it right before its end record (or its ZIP64
-// end record), by its size, and move every local header offset by as much: the same directory
-// unless bytes lie between the directory and its end record, and then another place.
-std::optional<Declared> found_back_from_the_end(const EndRecord& end_record) {
+// Whether readers that look for the directory right before its end record (or its ZIP64 end
+// record), by its size, find a directory there other than the declared one: a central record
+// where the declared directory does not begin. They take what they find there, sound or not.
+bool another_directory_back_from_the_end(const Bytes& b, const EndRecord& end_record) {
   const Declared& d = end_record.directory;
-  if (d.entries == 0 || d.offset + d.size == end_record.limit) return std::nullopt;
-  return Declared{d.entries, d.size, end_record.limit - d.size};
+  if (d.entries == 0 || d.offset + d.size == end_record.limit) return false;
+  const auto found = b.record<4>(end_record.limit - d.size);
+  return found && found->u32<0>() == central::signature;
 }
 
 }  // namespace
@@ -306,11 +356,7 @@ std::expected<CentralDirectory, DirectoryFault> read_central_directory(std::span
       read.push_back(end_record->directory);
       found = read_directory(b, end_record->directory);
       if (!found) return std::unexpected(DirectoryFault::NoEndRecord);
-      if (const auto elsewhere = found_back_from_the_end(*end_record)) {
-        if (read_directory(b, *elsewhere, elsewhere->offset - end_record->directory.offset)) {
-          return std::unexpected(DirectoryFault::Ambiguous);
-        }
-      }
+      if (another_directory_back_from_the_end(b, *end_record)) return std::unexpected(DirectoryFault::Ambiguous);
       continue;
     }
     // An earlier end record inside an entry is that entry's data (a stored archive, say). Any

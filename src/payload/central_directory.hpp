@@ -29,6 +29,7 @@ struct CentralRecord {
   std::uint64_t data_offset = 0;  // where the entry's data begins, after its local header
   std::string_view name;          // the stored bytes, undecoded
   std::string_view extra;         // the central extra field
+  std::string_view local_extra;   // the local header's extra field
 };
 
 struct CentralDirectory {
@@ -49,10 +50,12 @@ enum class DirectoryFault {
 // no falling back on an earlier end record. Every record, and the local header it points to, must
 // be sound (signatures, bounds, extra fields, no second ZIP64 or Unicode-path field) and agree on
 // what decides the reading (name, method, flag bits 0 and 3, and CRC-32 and sizes unless a data
-// descriptor follows the data); each entry's data ends before the directory, and no byte belongs
-// to two entries. A second, different sound directory makes the archive ambiguous: one that an
-// earlier end record declares (unless that record lies inside an entry: a stored archive), or the
-// one found right before the end record by the directory's size, where readers that allow for
+// descriptor follows the data). The entries lie back to back from the archive's first byte up to
+// the directory, each followed by its data descriptor when it has one and by nothing else: bytes
+// that no entry owns are what readers that walk the local headers in turn (a stream, 7-Zip) read
+// as entries of their own. A second directory makes the archive ambiguous: a sound one that an
+// earlier end record declares (unless that record lies inside an entry: a stored archive), or any
+// record found right before the end record by the directory's size, where readers that allow for
 // bytes in front of an archive look. Each different directory is read once, however many end
 // records declare it, and a bounded number of them in all.
 [[nodiscard]] std::expected<CentralDirectory, DirectoryFault> read_central_directory(std::span<const std::byte> archive);

@@ -34,8 +34,15 @@ struct Entry {
 // The refusal that comes before anything else about an entry (encryption, method, AES), if any.
 std::optional<ArchiveError> entry_refusal(const Entry& entry);
 
+// A link when the entry's Unix mode says so (host 3, the whole file type 0xA000); else a directory
+// when its name ends with a separator, a file otherwise.
 enum class EntryKind { Link, Directory, File };
 EntryKind entry_kind(const Entry& entry);
+
+// Whether the entry's attributes say another kind than its name: a directory (by its Unix mode or
+// its MS-DOS attribute) named as a file, a Unix file mode named or marked as a directory, or a
+// device or pipe. Other readers make what the attributes say.
+bool kind_is_ambiguous(const Entry& entry);
 
 // Whether two entries reach one output path, as Windows compares names (file_name_key), or a file
 // or link entry's path lies on another entry's way as a folder. Folders may be named any number of

@@ -18,7 +18,8 @@ std::optional<std::vector<std::string>> simplified_components(std::string_view n
     if (piece == "..") {
       if (kept.empty()) return std::nullopt;
       kept.pop_back();
-    } else if (win32_names == Win32Names::Refused && piece != "." && platform::windows_rules::rewritten_by_win32(piece)) {
+    } else if (win32_names == Win32Names::Refused && piece != "." &&
+               (platform::windows_rules::rewritten_by_win32(piece) || platform::windows_rules::has_short_name_shape(piece))) {
       return std::nullopt;
     } else if (!piece.empty() && piece != ".") {
       kept.emplace_back(piece);

@@ -12,7 +12,8 @@ namespace payload {
 // NUL or a colon anywhere, begins with a separator (rooted, UNC, device and extended-length forms),
 // its `..` components climb above the top, or a component is one that Win32 reads as something
 // else (a device name, a name ending in a dot or a space), which Windows' own tools could
-// neither open nor delete. `\` and `/` both separate, empty pieces vanish, `.`
+// neither open nor delete, or has the shape of a short name (PROGRA~1), which can be another
+// entry's folder or file under its other name. `\` and `/` both separate, empty pieces vanish, `.`
 // is dropped and `..` removes the last component kept. The result may be empty: the name then
 // denotes its start itself.
 //

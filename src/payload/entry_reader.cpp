@@ -48,8 +48,9 @@ std::expected<std::size_t, ArchiveError> EntryReader::read(std::span<std::byte> 
   produced_ += n;
   if (produced_ > expected_size_) return std::unexpected(checksum_mismatch());
   if (n > 0) return n;
-  // The end: a DEFLATE stream cut short fails whatever came out of it (the inflater may not have
-  // given the last few bytes that the cut input held).
+  // The end: a DEFLATE stream cut short, or one that ends before its stored bytes do, fails
+  // whatever came out of it (the inflater may not have given the last few bytes that the cut
+  // input held).
   const bool whole = !inflater_ || inflater_->complete();
   const std::uint32_t crc = inflater_ ? inflater_->crc32() : stored_crc_;
   if (!whole || produced_ != expected_size_ || crc != expected_crc_) return std::unexpected(checksum_mismatch());

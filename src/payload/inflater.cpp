@@ -48,7 +48,11 @@ std::expected<std::size_t, ArchiveError> Inflater::inflate(std::span<std::byte> 
   return static_cast<std::size_t>(reinterpret_cast<std::byte*>(s.next_out) - out.data());
 }
 
-bool Inflater::complete() const { return state_->isal.block_state == ISAL_BLOCK_FINISH; }
+bool Inflater::complete() const {
+  // ISA-L keeps up to eight bytes read ahead in its bit buffer: whole bytes there were not used.
+  const inflate_state& s = state_->isal;
+  return s.block_state == ISAL_BLOCK_FINISH && s.avail_in == 0 && rest_.empty() && s.read_in_length < 8;
+}
 
 std::uint32_t Inflater::crc32() const { return state_->isal.crc; }
 

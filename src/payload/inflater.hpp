@@ -37,7 +37,9 @@ class Inflater {
   // "corrupt deflate stream".
   [[nodiscard]] std::expected<std::size_t, ArchiveError> inflate(std::span<std::byte> out);
 
-  // Whether the data ended with the stream's last block, not with the input.
+  // Whether the data ended with the stream's last block, exactly where the input ends. Bytes
+  // left after the last block would be another reading of the entry: readers that walk the
+  // local headers in turn take them for what follows it.
   [[nodiscard]] bool complete() const;
 
   // The CRC-32 of everything inflated so far.

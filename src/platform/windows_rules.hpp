@@ -56,6 +56,12 @@ bool lies_below(std::basic_string_view<Char> base, std::basic_string_view<Char> 
 template <typename Char>
 bool rewritten_by_win32(std::basic_string_view<Char> name);
 
+// Whether a file name has the shape of a short (8.3) name that Windows makes up for a longer one,
+// such as PROGRA~1 or REPORT~12.TXT: a base of at most 8 characters ending in `~` and digits, with
+// at most 6 before the `~`, and an extension of at most 3. On NTFS such a name can be another
+// file's other name.
+bool has_short_name_shape(std::string_view name);
+
 // The simple upper-case form of one UTF-16 unit, by which the file system compares names.
 char16_t upcase(char16_t unit);
 // What a file system on Windows compares a file name (UTF-8) by: trailing dots and spaces gone

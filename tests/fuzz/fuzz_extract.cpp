@@ -118,7 +118,8 @@ bool same_listing(std::span<const payload::Entry> listed, const std::vector<test
 // bound on end records read.
 bool our_own_refusal(const payload::ArchiveError& error) {
   for (const char* detail : {"Could not find EOCD", "Multi-disk ZIP files are not supported",
-                             "Ambiguous central directory", "Duplicate file path", "Ambiguous file name"}) {
+                             "Ambiguous central directory", "Duplicate file path", "Ambiguous file name",
+                             "Ambiguous file type"}) {
     if (error == payload::ArchiveError::invalid(detail)) return true;
   }
   return false;

@@ -71,7 +71,7 @@ Reading zlib_reading(std::span<const std::byte> input, std::size_t room) {
     reading.bytes.append(piece, 0, piece.size() - z.avail_out);
   }
   if (result == Z_STREAM_END) {
-    reading.end = End::Whole;
+    reading.end = z.avail_in == 0 ? End::Whole : End::Cut;  // bytes after the stream are not its own
   } else if (result == Z_BUF_ERROR && z.avail_in == 0) {
     reading.end = End::Cut;
   } else if (result == Z_DATA_ERROR) {

@@ -20,8 +20,11 @@ EOCD = "open: invalid Zip archive: Could not find EOCD"
 AMBIGUOUS = "open: invalid Zip archive: Ambiguous central directory"
 DUPLICATE = "open: invalid Zip archive: Duplicate file path"
 RENAMED = "open: invalid Zip archive: Ambiguous file name"
+KIND = "open: invalid Zip archive: Ambiguous file type"
 BAD_PATH = "extract: invalid Zip archive: Invalid file path"
 EXTRACTED = "extracted"
+CHECKSUM = "extract: i/o error: Invalid checksum"
+INCONSISTENT = "open: invalid Zip archive: Zip archive inconsistent"
 
 
 def crc(data):
@@ -138,13 +141,18 @@ def two_directories(last_unsound):
 def directory_found_back_from_the_end():
     """One end record, one declared directory; between it and the end record a second directory of
     the same size, where readers that look back from the end record by the directory's size find
-    it. Its local header offsets are stored that far short, as those readers add the distance."""
-    seen, other, exe = E("install.ps1", SCRIPT + b"#" * 200), E("install.ps1", b"Write-Host 'run instead'\r\n"), E("bin\\zarvo.exe", EXE)
-    body, (seen_at, other_at, exe_at) = lay_out([seen, other, exe])
-    declared = seen.central_record(seen_at) + exe.central_record(exe_at)
+    it (its local header offsets stored that far short, as those readers add the distance). It
+    names the script install.ps2: zipfile lists no install.ps1."""
+    entries = payload(E("README.md", b"read me\n" * 50))
+    entries.insert(0, entries.pop())
+    body, offsets = lay_out(entries)
+    declared = b"".join(e.central_record(at) for e, at in zip(entries, offsets))
     shift = len(declared)
-    hidden = other.central_record(other_at - shift) + exe.central_record(exe_at - shift)
-    return body + declared + hidden + end_record(2, len(declared), len(body))
+    script, exe = entries[1], entries[2]
+    script.name = b"install.ps2"
+    exe.extra = field(0xCAFE, b"\0" * (shift - len(script.central_record(0)) - len(exe.central_record(0)) - 4))
+    hidden = script.central_record(offsets[1] - shift) + exe.central_record(offsets[2] - shift)
+    return body + declared + hidden + end_record(3, len(declared), len(body))
 
 
 def stored_empty_zip():
@@ -195,6 +203,124 @@ def link_entry():
     return build(payload(E("docs\\link", b"../install.ps1", made_by=(3 << 8) | 30, attributes=0o120777 << 16)))
 
 
+
+# ---- forms that read two ways and that the setup extracts today --------------------------------------
+
+RUN_INSTEAD = b"Write-Host 'run instead'\r\n"
+STRAY = field(0x5455, b"\x01\0\0\0\0") + b"\x07"  # an extra block that ends in a stray byte
+
+
+def local_unicode_path():
+    """The local header alone holds a Unicode-path field naming install.ps1: bsdtar takes the local
+    header's name and writes this entry's data as install.ps1."""
+    entry = E("notes.txt", RUN_INSTEAD)
+    entry.local["extra"] = unicode_path(entry.name, b"install.ps1")
+    return build(payload(entry))
+
+
+def _with_hidden_after(entries, index, hidden):
+    body, offsets = b"", []
+    for k, e in enumerate(entries):
+        offsets.append(len(body))
+        body += e.local_header() + e.stored
+        if k == index:
+            body += hidden
+    return with_directory(body, [e.central_record(at) for e, at in zip(entries, offsets)])
+
+
+def hidden_local_header():
+    """A local header for install.ps1 in the bytes between two entries, listed by no record: a
+    reader that walks the local headers (bsdtar from a pipe) writes it over the listed one."""
+    other = E("install.ps1", RUN_INSTEAD)
+    return _with_hidden_after(payload(E("README.md", b"read me\n")), 0, other.local_header() + other.stored)
+
+
+def deflate_ending_early():
+    """A deflated entry under a data descriptor whose stream ends before its compressed size: the
+    rest holds the descriptor and a local header for install.ps1, which bsdtar from a pipe writes."""
+    other = E("install.ps1", RUN_INSTEAD)
+    entry = E("README.md", b"read me\n", method=8, flags=0x08)
+    entry.stored += struct.pack("<IIII", 0x08074B50, entry.crc, entry.csize, entry.usize) + other.local_header() + other.stored
+    entry.csize = len(entry.stored)
+    entry.local.update(crc=0, csize=0, usize=0)
+    descriptor = struct.pack("<IIII", 0x08074B50, entry.crc, entry.csize, entry.usize)
+    return _with_hidden_after(payload(entry), 2, descriptor)
+
+
+def stored_with_inner_descriptor():
+    """A stored entry under a data descriptor whose data holds a descriptor matching its first
+    bytes, then a local header for install.ps1: bsdtar from a pipe ends the entry there."""
+    other, start = E("install.ps1", RUN_INSTEAD), b"some notes\n"
+    inner = struct.pack("<IIII", 0x08074B50, crc(start), len(start), len(start))
+    entry = E("notes.bin", start + inner + other.local_header() + other.stored, flags=0x08)
+    entry.local.update(crc=0, csize=0, usize=0)
+    descriptor = struct.pack("<IIII", 0x08074B50, entry.crc, entry.csize, entry.usize)
+    return _with_hidden_after(payload(entry), 2, descriptor)
+
+
+def found_back_unsound_to_the_walk():
+    """As directory_found_back_from_the_end, but the found-back directory's record of install.ps1
+    ends its extra block in a stray byte: zipfile, unzip, bsdtar and 7-Zip read that directory and
+    its install.ps1; the setup took the declared one."""
+    seen, other, exe = E("install.ps1", RUN_INSTEAD + b"#" * 200), E("install.ps1", SCRIPT), E("bin\\zarvo.exe", EXE)
+    body, (seen_at, other_at, exe_at) = lay_out([seen, other, exe])
+    other.extra = STRAY
+    seen.extra = field(0xCAFE, b"\0" * (len(other.central_record(0)) - len(seen.central_record(0)) - 4))
+    declared = seen.central_record(seen_at) + exe.central_record(exe_at)
+    shift = len(declared)
+    hidden = other.central_record(other_at - shift) + exe.central_record(exe_at - shift)
+    return body + declared + hidden + end_record(2, len(declared), len(body))
+
+
+def concatenated_first_unsound_to_the_walk():
+    """Two archives back to back; the first one's record of install.ps1 ends its extra block in a
+    stray byte. 7-Zip (and bsdtar from a pipe) read the first archive, the setup the second."""
+    first = payload()
+    first[0].extra = STRAY
+    first[0].local["extra"] = b""
+    archive = build(first)
+    second = [E("install.ps1", RUN_INSTEAD), E("bin\\zarvo.exe", EXE)]
+    body, offsets = lay_out(second)
+    return with_directory(archive + body, [e.central_record(len(archive) + at) for e, at in zip(second, offsets)])
+
+
+def script_with_directory_attributes(**attributes):
+    """install.ps1 whose attributes say directory: bsdtar and 7-Zip make a folder of that name."""
+    entries = payload()
+    entries[0] = E("install.ps1", RUN_INSTEAD, **attributes)
+    return lambda: build(entries)
+
+
+def renamed_legacy():
+    """A stored name in a legacy code page whose Unicode-path field says install.ps1: zipfile and
+    bsdtar list the stored name, so no install.ps1."""
+    entry = E(b"\xa0install.ps1", SCRIPT)
+    entry.extra = unicode_path(entry.name, b"install.ps1")
+    entry.local["extra"] = b""
+    entries = payload()
+    entries[0] = entry
+    return build(entries)
+
+
+def zip64_surplus_value():
+    entry = E("README.md", b"hello")
+    entry.usize = 0xFFFFFFFF
+    entry.extra = field(1, struct.pack("<QQ", 5, 5))
+    entry.local.update(usize=5, extra=b"")
+    return build(payload(entry))
+
+
+def wrong_checksum():
+    entry = E("README.md", b"read me\n")
+    entry.crc ^= 1
+    entry.local["crc"] = entry.crc
+    return build(payload(entry))
+
+
+def short_alias():
+    """NTFS gives pkg-long-name the short name PKG-LO~1: both entries write one file on Windows."""
+    return build(payload(E("PKG-LO~1\\install.ps1", RUN_INSTEAD), prefix="pkg-long-name\\"))
+
 # (name, archive maker, the setup's result line, whether the packer refuses it)
 FORMS = [
     ("data running into the directory", data_into_directory, EOCD, True),
@@ -214,7 +340,7 @@ FORMS = [
     ("an ASCII name its Unicode-path field repeats", lambda: renamed("notes.txt", "notes.txt"), EXTRACTED, False),
     ("two Unicode-path fields", unicode_path_twice, EOCD, True),
     ("the last directory unsound to the walk only", lambda: two_directories(True), EOCD, True),
-    ("two different sound directories", lambda: two_directories(False), AMBIGUOUS, True),
+    ("two different sound directories", lambda: two_directories(False), EOCD, True),
     ("bytes between the directory and its end record", lambda: build(payload(), gap=b"\0" * 16), EXTRACTED, False),
     ("a second directory found back from the end record", directory_found_back_from_the_end, AMBIGUOUS, True),
     ("a stored empty .zip", stored_empty_zip, EXTRACTED, False),
@@ -230,6 +356,23 @@ FORMS = [
     ("a name ending in a space", with_entry(E("docs \\a.txt", b"x")), BAD_PATH, True),
     # The packer refuses what a payload never needs; the setup makes the link.
     ("a link entry", link_entry, EXTRACTED, True),
+    # Found by review: each reads two ways (or the packer passes what the setup refuses).
+    ("a Unicode-path field in the local header only", local_unicode_path, RENAMED, True),
+    ("a local header hidden between entries", hidden_local_header, EOCD, True),
+    ("a deflate stream ending before its compressed size", deflate_ending_early, CHECKSUM, True),
+    ("a descriptor inside stored data under a descriptor", stored_with_inner_descriptor, EOCD, True),
+    ("a found-back directory unsound to the walk only", found_back_unsound_to_the_walk, EOCD, True),
+    ("two archives back to back, the first unsound to the walk only", concatenated_first_unsound_to_the_walk,
+     EOCD, True),
+    ("a data descriptor announced and missing", with_entry(E("README.md", b"read me\n", flags=0x08)), EOCD, True),
+    ("install.ps1 with a Unix directory mode",
+     script_with_directory_attributes(made_by=(3 << 8) | 30, attributes=0o40755 << 16), KIND, True),
+    ("install.ps1 with the MS-DOS directory attribute", script_with_directory_attributes(attributes=0x10), KIND,
+     True),
+    ("a legacy name renamed install.ps1 by its Unicode-path field", renamed_legacy, EXTRACTED, True),
+    ("a ZIP64 field with a surplus value", zip64_surplus_value, INCONSISTENT, True),
+    ("a wrong CRC-32", wrong_checksum, CHECKSUM, True),
+    ("a short alias of a long folder name", short_alias, BAD_PATH, True),
 ]
 
 

@@ -79,7 +79,7 @@ std::optional<std::string> inflate_all(const std::string& compressed, std::uint6
   }
   undecided = result == Z_DATA_ERROR && refused_for_a_code(z.msg);
   inflateEnd(&z);
-  if (result != Z_STREAM_END) return std::nullopt;
+  if (result != Z_STREAM_END || z.avail_in != 0) return std::nullopt;  // the stream fills its bytes exactly
   return out;
 }
 
@@ -103,12 +103,44 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> local_sizes(const Reader&
   return std::pair{size, compressed};
 }
 
-// The records of the declared directory with their data, their local header offsets moved by
-// `shift`; none when anything is unsound or two entries share a byte.
-std::optional<std::vector<ReferenceEntry>> read_directory(const Reader& r, const Directory& d, std::uint64_t shift = 0) {
+// What follows an entry's data before the next entry: its data descriptor when flag bit 3 says so
+// (CRC-32 and sizes, 32 or 64 bits wide, with or without the signature), and nothing otherwise. For
+// stored data under a descriptor, the data must hold no signature followed by a compressed size
+// that is where it stands: a reader that looks for the descriptor would end the entry there.
+struct Laid {
+  std::uint64_t local, data, end;  // the local header, the data and its end
+  std::uint16_t flags, method;
+  std::uint32_t crc;
+  std::uint64_t compressed, size;
+};
+
+bool follows_properly(const Reader& r, const Laid& e, std::uint64_t next) {
+  if (next < e.end) return false;
+  if (!(e.flags & 0x08)) return next == e.end;
+  std::uint64_t at = e.end, length = next - e.end;
+  if (length == 16 || length == 24) {
+    if (r.get(at, 4) != 0x08074b50) return false;
+    at += 4, length -= 4;
+  }
+  const int width = length == 12 ? 4 : length == 20 ? 8 : 0;
+  if (width == 0 || r.get(at, 4) != e.crc || r.get(at + 4, width) != e.compressed ||
+      r.get(at + 4 + width, width) != e.size) {
+    return false;
+  }
+  if (e.method != 0) return true;
+  for (std::uint64_t p = e.data; p + 4 <= e.end; ++p) {
+    if (r.get(p, 4) != 0x08074b50) continue;
+    if (r.get(p + 8, 4) == p - e.data || r.get(p + 8, 8) == p - e.data) return false;
+  }
+  return true;
+}
+
+// The records of the declared directory with their data; none when anything is unsound, or the
+// entries do not lie back to back from the first byte to the directory.
+std::optional<std::vector<ReferenceEntry>> read_directory(const Reader& r, const Directory& d) {
   if (d.offset > d.limit || d.size > d.limit - d.offset || (d.entries == 0 && d.size != 0)) return std::nullopt;
   std::vector<ReferenceEntry> entries;
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
+  std::vector<Laid> laid;
   std::uint64_t at = d.offset;
   const std::uint64_t end = d.offset + d.size;
   for (std::uint64_t i = 0; i < d.entries; ++i) {
@@ -141,14 +173,13 @@ std::optional<std::vector<ReferenceEntry>> read_directory(const Reader& r, const
         next += 8;
       }
     }
-    if (local > UINT64_MAX - shift) return std::nullopt;
-    local += shift;
     // The local header, which must agree with the record on what decides the reading.
     if (local > d.offset || d.offset - local < 30 || r.get(local, 4) != 0x04034b50) return std::nullopt;
     const std::uint64_t local_name_length = *r.get(local + 26, 2), local_extra_length = *r.get(local + 28, 2);
     const auto local_name = r.text(local + 30, local_name_length);
     const auto local_extra = r.text(local + 30 + local_name_length, local_extra_length);
     e.local_header_offset = local;
+    e.local_extra = local_extra.value_or("");
     e.data_offset = local + 30 + local_name_length + local_extra_length;
     e.compressed_size = compressed;
     if (!local_name || !local_extra || !extra_fields(*local_extra) || e.data_offset > d.offset ||
@@ -165,7 +196,7 @@ std::optional<std::vector<ReferenceEntry>> read_directory(const Reader& r, const
                                             {sizes->second, compressed}, {sizes->first, size}}) {
       if (local_value != value && !(descriptor && local_value == 0)) return std::nullopt;
     }
-    spans.emplace_back(local, e.data_offset + compressed);
+    laid.push_back({local, e.data_offset, e.data_offset + compressed, e.flags, e.method, crc, compressed, size});
 
     const std::string stored = *r.text(e.data_offset, compressed);
     std::optional<std::string> data;
@@ -180,9 +211,10 @@ std::optional<std::vector<ReferenceEntry>> read_directory(const Reader& r, const
     at += 46 + name_length + extra_length + comment_length;
   }
   if (at != end) return std::nullopt;
-  std::ranges::sort(spans);
-  for (std::size_t i = 1; i < spans.size(); ++i) {
-    if (spans[i].first < spans[i - 1].second) return std::nullopt;
+  std::ranges::sort(laid, {}, &Laid::local);
+  for (std::size_t i = 0; i < laid.size(); ++i) {
+    const std::uint64_t next = i + 1 < laid.size() ? laid[i + 1].local : d.offset;
+    if ((i == 0 && laid[0].local != 0) || !follows_properly(r, laid[i], next)) return std::nullopt;
   }
   return entries;
 }
@@ -209,9 +241,20 @@ std::optional<Directory> end_record(const Reader& r, std::uint64_t at) {
   return Directory{full.entries, full.size, full.offset, z, multi_disk};
 }
 
+std::optional<std::string> central_name(const ReferenceEntry& e);
+
 // The name an entry is listed under, or none when its Unicode-path field and its stored name
 // disagree where readers differ on which to take.
 std::optional<std::string> listed_name(const ReferenceEntry& e) {
+  auto name = central_name(e);
+  // A Unicode-path field in the local header must say the same (bsdtar takes it from there).
+  const auto local_fields = extra_fields(e.local_extra);
+  const auto local = local_fields ? field(*local_fields, 0x7075) : std::nullopt;
+  if (name && local && (local->size() < 5 || platform::utf8::decode_lossy(local->substr(5)) != *name)) return std::nullopt;
+  return name;
+}
+
+std::optional<std::string> central_name(const ReferenceEntry& e) {
   const bool utf8 = e.flags & 0x0800;
   std::string name = utf8 ? platform::utf8::decode_lossy(e.name) : payload::decode_cp437(e.name);
   const auto fields = extra_fields(e.extra);
@@ -226,6 +269,21 @@ std::optional<std::string> listed_name(const ReferenceEntry& e) {
   const bool ascii = std::ranges::all_of(e.name, [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   if ((!utf8 && !ascii) || field_name == name) return field_name;
   return std::nullopt;
+}
+
+// Whether the attributes say the kind the name says, or nothing: a Unix mode of a directory, or the
+// MS-DOS directory attribute, only with a name that ends in a separator; a Unix file mode only
+// without one; no mode of a device or pipe. A link's mode says nothing about its name.
+bool one_kind(const ReferenceEntry& e, const std::string& name) {
+  const bool named_directory = !name.empty() && (name.back() == '/' || name.back() == '\\');
+  const std::uint32_t type = (e.version_made_by >> 8) == 3 ? (e.external_attributes >> 16) & 0xF000 : 0;
+  switch (type) {
+    case 0xA000: return true;
+    case 0x4000: return named_directory;
+    case 0x8000: return !named_directory && !(e.external_attributes & 0x10);
+    case 0: return named_directory || !(e.external_attributes & 0x10);
+    default: return false;
+  }
 }
 
 // The folders and files the names reach, as Windows compares names; false when two entries reach
@@ -299,11 +357,11 @@ std::optional<std::vector<ReferenceEntry>> reference_read(std::span<const std::b
   if (!decided || decided->multi_disk) return std::nullopt;
   auto entries = read_directory(r, *decided);
   if (!entries) return std::nullopt;
-  // Readers that find the directory back from the end record by its size must find it there.
-  if (decided->entries > 0 && decided->offset + decided->size != decided->limit) {
-    Directory elsewhere = *decided;
-    elsewhere.offset = decided->limit - decided->size;
-    if (read_directory(r, elsewhere, elsewhere.offset - decided->offset)) return std::nullopt;
+  // Readers that find the directory back from the end record by its size must find no other
+  // central record there.
+  if (decided->entries > 0 && decided->offset + decided->size != decided->limit &&
+      r.get(decided->limit - decided->size, 4) == 0x02014b50) {
+    return std::nullopt;
   }
   // No earlier end record outside the entries' bytes leads to another sound directory.
   const auto normal = [](Directory d) { return d.entries == 0 ? Directory{} : d; };
@@ -316,10 +374,10 @@ std::optional<std::vector<ReferenceEntry>> reference_read(std::span<const std::b
     if (!(normal(*other) < normal(*decided)) && !(normal(*decided) < normal(*other))) continue;
     if (read_directory(r, *other)) return std::nullopt;
   }
-  // Each entry has one name, and names one file of its own.
+  // Each entry has one name, and names one file of its own, of one kind.
   for (ReferenceEntry& e : *entries) {
     auto name = listed_name(e);
-    if (!name) return std::nullopt;
+    if (!name || !one_kind(e, *name)) return std::nullopt;
     e.listed_name = std::move(*name);
   }
   if (!one_file_each(*entries)) return std::nullopt;

@@ -21,6 +21,7 @@ struct ReferenceEntry {
   std::string name;         // the stored bytes
   std::string listed_name;  // decoded, as the entry is listed
   std::uint64_t local_header_offset = 0;
+  std::string local_extra;
   std::uint64_t data_offset = 0;  // the entry's data: where it begins, and its stored size
   std::uint64_t compressed_size = 0;
   std::uint16_t version_made_by = 0;

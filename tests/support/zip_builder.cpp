@@ -102,6 +102,14 @@ std::string local_entry(const ZipEntry& e) {
   out += name;
   out += e.extra;
   out += payload;
+  if (e.descriptor) {
+    out += *e.descriptor;
+  } else if (e.flags & 0x08) {  // the data descriptor the flag announces, with its signature
+    put32(out, 0x08074b50);
+    put32(out, e.crc32.value_or(crc32_of(e.data)));
+    put32(out, static_cast<std::uint32_t>(payload.size()));
+    put32(out, e.uncompressed_size.value_or(static_cast<std::uint32_t>(e.data.size())));
+  }
   return out;
 }
 

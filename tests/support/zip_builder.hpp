@@ -32,6 +32,8 @@ struct ZipEntry {
   std::optional<std::uint32_t> local_crc32;
   std::optional<std::uint32_t> local_compressed_size;
   std::optional<std::uint32_t> local_uncompressed_size;
+  // The bytes after the data, instead of the data descriptor that flag bit 3 announces.
+  std::optional<std::string> descriptor;
 };
 
 struct ZipLayout {
@@ -56,7 +58,8 @@ struct Zip {
 Zip build_zip(const std::vector<ZipEntry>& entries, const ZipLayout& layout = {});
 
 // The pieces, for archives no layout describes (two directories, many end records): an entry's
-// local header and data; its central record pointing at `local_offset`; an end record.
+// local header and data (and its data descriptor when flag bit 3 is set); its central record
+// pointing at `local_offset`; an end record.
 std::string local_entry(const ZipEntry& entry);
 std::string central_record(const ZipEntry& entry, std::uint32_t local_offset);
 std::string end_record(std::uint16_t entries, std::uint32_t directory_size, std::uint32_t directory_offset,

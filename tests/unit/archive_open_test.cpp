@@ -105,19 +105,20 @@ std::string with_directories(const std::vector<ZipEntry>& entries, const std::ve
 
 // Two directories list install.ps1 with the same size and CRC-32 but point at two different local
 // entries: tools that take one reading and the setup that took the other would run different
-// scripts. There is no one reading, so the archive does not open.
-TEST(OpenArchive, TwoDirectoriesLeadingToDifferentEntriesAreAmbiguous) {
+// scripts. The last directory decides, and the bytes it leaves to no entry (the other entry, the
+// other directory) make it unsound, like damage.
+TEST(OpenArchive, TwoDirectoriesLeadingToDifferentEntriesAreRefused) {
   ZipEntry seen{.name = "install.ps1", .data = "Write-Host seen\r\n", .method = 0};
   ZipEntry other = seen;
   other.data = "Write-Host HIDE\r\n";
   other.crc32 = test_support::crc32_of(seen.data);  // as if forged to match
   EXPECT_EQ(open_failure(Zip{.bytes = with_directories({seen, other}, {{0}, {1}})}),
-            "invalid Zip archive: Ambiguous central directory");
+            "invalid Zip archive: Could not find EOCD");
   EXPECT_EQ(open_failure(Zip{.bytes = with_directories({seen, other}, {{1}, {0}})}),
-            "invalid Zip archive: Ambiguous central directory");
+            "invalid Zip archive: Could not find EOCD");
   // A second directory that lists only part of the first is another reading too.
   EXPECT_EQ(open_failure(Zip{.bytes = with_directories(entries(), {{0, 1}, {0}})}),
-            "invalid Zip archive: Ambiguous central directory");
+            "invalid Zip archive: Could not find EOCD");
 }
 
 // An empty directory declared by stray bytes after a real one is a second, different reading.

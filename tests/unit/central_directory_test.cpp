@@ -69,6 +69,33 @@ TEST(CentralDirectory, EndRecordIsFoundPastCommentsAndTrailingBytes) {
   }
 }
 
+std::string le(std::uint64_t value, int width);
+
+// Entries lie back to back from the first byte to the directory; between them only the data
+// descriptor that flag bit 3 announces, in any of its four forms, saying the record's values.
+TEST(CentralDirectory, NothingButDataDescriptorsLiesBetweenEntries) {
+  ZipEntry a{.name = "a.txt", .data = "streamed", .method = 0, .flags = 1 << 3};
+  const std::string crc = le(test_support::crc32_of(a.data), 4), size = le(a.data.size(), 4);
+  const std::string wide = le(a.data.size(), 8), signature = le(0x08074b50, 4);
+  const std::pair<std::optional<std::string>, bool> cases[] = {
+      {signature + crc + size + size, true},
+      {crc + size + size, true},
+      {signature + crc + wide + wide, true},
+      {crc + wide + wide, true},
+      {"", false},                                   // announced, missing
+      {signature + le(7, 4) + size + size, false},   // another CRC-32
+      {signature + crc + size + size + "x", false},  // a byte no entry owns
+  };
+  for (const auto& [descriptor, sound] : cases) {
+    SCOPED_TRACE(descriptor->size());
+    a.descriptor = descriptor;
+    const ZipEntry b{.name = "b.txt", .data = "after", .method = 0};
+    EXPECT_EQ(read_central_directory(build_zip({a, b}).span()).has_value(), sound);
+  }
+  ZipEntry plain{.name = "a.txt", .data = "x", .method = 0, .descriptor = "PK"};  // no flag: nothing after
+  EXPECT_FALSE(read_central_directory(build_zip({plain}).span()).has_value());
+}
+
 TEST(CentralDirectory, ExtraFieldsAreFoundById) {
   const std::string extra = test_support::extra_field(0x5455, "abc") + test_support::extra_field(0x9901, "xy");
   EXPECT_EQ(payload::find_extra_field(extra, 0x9901), "xy");

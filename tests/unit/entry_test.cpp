@@ -1,7 +1,9 @@
 // The per-entry decisions: the refusals that come first, the entry's kind, the link's kind.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "payload/entry.hpp"
@@ -29,19 +31,37 @@ TEST(Entry, RefusalsComeInOrderEncryptionMethodAes) {
   EXPECT_EQ(ArchiveError::wrong_password().reason_text(), "The password provided is incorrect");
 }
 
-TEST(Entry, LinkNeedsUnixHostNonZeroAttributesAndBothLinkTypeBits) {
-  EXPECT_EQ(entry_kind({.name = "l", .host_system = 3, .external_attributes = 0120777u << 16}), EntryKind::Link);
-  EXPECT_EQ(entry_kind({.name = "l/", .host_system = 3, .external_attributes = 0xA0000000}), EntryKind::Link);
-  EXPECT_EQ(entry_kind({.name = "l", .host_system = 3, .external_attributes = 0xE0000000}), EntryKind::Link);
-  // A regular file's mode, a socket's (0xC000) and the same bits from another host are not links.
-  EXPECT_EQ(entry_kind({.name = "l", .host_system = 3, .external_attributes = 0100644u << 16}), EntryKind::File);
-  EXPECT_EQ(entry_kind({.name = "l", .host_system = 3, .external_attributes = 0xC1FF0000}), EntryKind::File);
-  EXPECT_EQ(entry_kind({.name = "l", .host_system = 0, .external_attributes = 0xA1FF0000}), EntryKind::File);
-  EXPECT_EQ(entry_kind({.name = "d\\", .host_system = 3, .external_attributes = 040755u << 16}),
-            EntryKind::Directory);
-  EXPECT_EQ(entry_kind({.name = "d/", .host_system = 0, .external_attributes = 0x10}), EntryKind::Directory);
-  EXPECT_EQ(entry_kind({.name = "./"}), EntryKind::Directory);
-  EXPECT_EQ(entry_kind({.name = "."}), EntryKind::File);
+// A link is the whole Unix file type 0xA000, as every other reader takes it: 0xB000, 0xE000 and
+// 0xF000 hold both of its bits but are no link to zipfile, unzip, bsdtar or 7-Zip, and a link there
+// would hide install.ps1 from the script search. Where the attributes say another kind than the
+// name, or a device or pipe, other readers make what the attributes say: no one reading.
+TEST(Entry, KindByUnixModeMsDosAttributeAndName) {
+  const std::tuple<std::string, std::uint8_t, std::uint32_t, EntryKind, bool> cases[] = {
+      {"l", 3, 0120777u << 16, EntryKind::Link, false},
+      {"l/", 3, 0xA0000000, EntryKind::Link, false},
+      {"install.ps1", 3, 0xB1FF0000, EntryKind::File, true},
+      {"install.ps1", 3, 0xE1FF0000, EntryKind::File, true},
+      {"install.ps1", 3, 0xF1FF0000, EntryKind::File, true},
+      {"fifo", 3, 0010644u << 16, EntryKind::File, true},
+      {"l", 3, 0100644u << 16, EntryKind::File, false},
+      {"l", 0, 0xA1FF0000, EntryKind::File, false},  // a Unix mode from another host is no mode
+      {"d\\", 3, (040755u << 16) | 0x10, EntryKind::Directory, false},
+      {"d/", 0, 0x10, EntryKind::Directory, false},
+      {"./", 0, 0, EntryKind::Directory, false},
+      {".", 0, 0, EntryKind::File, false},
+      {"install.ps1", 3, 040755u << 16, EntryKind::File, true},
+      {"install.ps1", 0, 0x10, EntryKind::File, true},
+      {"install.ps1", 3, 0x10, EntryKind::File, true},  // no mode, the MS-DOS attribute alone
+      {"d/", 3, 0100644u << 16, EntryKind::Directory, true},
+      {"f", 3, (0100644u << 16) | 0x10, EntryKind::File, true},
+      {"f.txt", 0, 0x20, EntryKind::File, false},
+  };
+  for (const auto& [name, host, attributes, kind, ambiguous] : cases) {
+    SCOPED_TRACE(name + " " + std::to_string(attributes));
+    const Entry entry{.name = name, .host_system = host, .external_attributes = attributes};
+    EXPECT_EQ(entry_kind(entry), kind);
+    EXPECT_EQ(payload::kind_is_ambiguous(entry), ambiguous);
+  }
 }
 
 TEST(Entry, LinkIsOfDirectoryKindForADirectoryEntryOfThatNameOrAnExistingDirectory) {

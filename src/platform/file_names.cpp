@@ -39,4 +39,16 @@ std::string file_name_key(std::string_view name) {
   return key;
 }
 
+bool has_short_name_shape(std::string_view name) {
+  const std::size_t dot = name.find('.');
+  const std::string_view base = name.substr(0, dot);
+  if (dot != std::string_view::npos) {
+    const std::string_view extension = name.substr(dot + 1);
+    if (extension.size() > 3 || extension.find('.') != std::string_view::npos) return false;
+  }
+  const std::size_t tilde = base.rfind('~');
+  if (base.size() > 8 || tilde == std::string_view::npos || tilde > 6 || tilde + 1 == base.size()) return false;
+  return std::ranges::all_of(base.substr(tilde + 1), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 }  // namespace platform::windows_rules
