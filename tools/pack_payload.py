@@ -353,10 +353,9 @@ def layout_problems(data, records, directory_at):
 def read_archive(data, archive):
     """The records of the archive's one reading, and the problems that leave it without one.
 
-    The last end record decides, as for every common reader; its directory must be sound. No
-    central record may stand where readers that allow for bytes in front of the archive look for
-    the directory (back from the end record by its size) unless the directory begins there, and
-    no earlier end record outside the entries' bytes may lead to a second sound directory."""
+    The last end record decides, as for every common reader; its directory must be sound and end
+    where the record begins, and no earlier end record outside the entries' bytes may lead to a
+    second sound directory."""
     unreadable = lambda why: (None, [f"{archive}: not a readable ZIP archive ({why})"])  # noqa: E731
     ends = [at for at in range(len(data) - 22, max(len(data) - 22 - 0xFFFF - 20, 0) - 1, -1)
             if data[at:at + 4] == END]
@@ -369,14 +368,14 @@ def read_archive(data, archive):
         return unreadable("its last end record speaks of several disks")
     if not plausible(data, decided):
         return unreadable("its last end record declares no central directory")
+    if decided["count"] and decided["offset"] + decided["size"] != decided["limit"]:
+        # Readers find the directory back from the end record by its size, or search on from there.
+        return unreadable("bytes lie between its central directory and its end record")
     records, problems = read_directory(data, decided)
     if problems:
         return None, problems
     ambiguous = [f"{archive}: two end records lead to two different central directories, so tools could "
                  "read different contents"]
-    found_back = decided["limit"] - decided["size"]
-    if decided["count"] and found_back != decided["offset"] and data[found_back:found_back + 4] == CENTRAL:
-        return None, ambiguous
     spans = [(r.local, r.data_at + r.csize) for r in records]  # an end record in there is data
     seen = [(decided["count"], decided["size"], decided["offset"]) if decided["count"] else (0, 0, 0)]
     for at in ends[1:]:
@@ -423,6 +422,8 @@ def is_link(record):
 def kind_is_ambiguous(record, name):
     """Attributes that say another kind than the name (readers make what the attributes say)."""
     kind, named_directory, dos_directory = unix_type(record), name.endswith(("/", "\\")), record.attributes & 0x10
+    if record.attributes & 0x08:  # an MS-DOS volume label, which unzip skips
+        return True
     return {0xA000: False, 0x4000: not named_directory, 0x8000: named_directory or bool(dos_directory),
             0: not named_directory and bool(dos_directory)}.get(kind, True)
 

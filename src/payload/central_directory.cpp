@@ -322,14 +322,12 @@ std::optional<Reading> read_directory(const Bytes& b, const Declared& declared) 
   return reading;
 }
 
-// Whether readers that look for the directory right before its end record (or its ZIP64 end
-// record), by its size, find a directory there other than the declared one: a central record
-// where the declared directory does not begin. They take what they find there, sound or not.
-bool another_directory_back_from_the_end(const Bytes& b, const EndRecord& end_record) {
+// Whether the directory ends where its end record (or ZIP64 end record) begins. Readers find the
+// directory back from the end record by its size (zipfile, unzip) or search on from there (bsdtar):
+// with bytes between, each reads another place. An empty directory reads the same anywhere.
+bool directly_before_its_end_record(const EndRecord& end_record) {
   const Declared& d = end_record.directory;
-  if (d.entries == 0 || d.offset + d.size == end_record.limit) return false;
-  const auto found = b.record<4>(end_record.limit - d.size);
-  return found && found->u32<0>() == central::signature;
+  return d.entries == 0 || d.offset + d.size == end_record.limit;
 }
 
 }  // namespace
@@ -351,12 +349,13 @@ std::expected<CentralDirectory, DirectoryFault> read_central_directory(std::span
       // unsound there is no falling back on an earlier one, which other readers never see.
       if (!end_record) return std::unexpected(DirectoryFault::NoEndRecord);
       if (end_record->multi_disk) return std::unexpected(DirectoryFault::MultiDisk);
-      if (!plausible(b, *end_record)) return std::unexpected(DirectoryFault::NoEndRecord);
+      if (!plausible(b, *end_record) || !directly_before_its_end_record(*end_record)) {
+        return std::unexpected(DirectoryFault::NoEndRecord);
+      }
       if (end_record->directory.entries == 0) end_record->directory = {};
       read.push_back(end_record->directory);
       found = read_directory(b, end_record->directory);
       if (!found) return std::unexpected(DirectoryFault::NoEndRecord);
-      if (another_directory_back_from_the_end(b, *end_record)) return std::unexpected(DirectoryFault::Ambiguous);
       continue;
     }
     // An earlier end record inside an entry is that entry's data (a stored archive, say). Any

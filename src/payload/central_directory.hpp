@@ -46,18 +46,17 @@ enum class DirectoryFault {
 };
 
 // The directory the last end record declares (with its ZIP64 form), as every common reader takes
-// it: bytes after that record's comment are tolerated, but when its directory is unsound there is
-// no falling back on an earlier end record. Every record, and the local header it points to, must
+// it: bytes after that record's comment are tolerated, but when its directory is unsound, or does
+// not end where the record (or its ZIP64 form) begins, there is no falling back on an earlier end
+// record. Every record, and the local header it points to, must
 // be sound (signatures, bounds, extra fields, no second ZIP64 or Unicode-path field) and agree on
 // what decides the reading (name, method, flag bits 0 and 3, and CRC-32 and sizes unless a data
 // descriptor follows the data). The entries lie back to back from the archive's first byte up to
 // the directory, each followed by its data descriptor when it has one and by nothing else: bytes
 // that no entry owns are what readers that walk the local headers in turn (a stream, 7-Zip) read
-// as entries of their own. A second directory makes the archive ambiguous: a sound one that an
-// earlier end record declares (unless that record lies inside an entry: a stored archive), or any
-// record found right before the end record by the directory's size, where readers that allow for
-// bytes in front of an archive look. Each different directory is read once, however many end
-// records declare it, and a bounded number of them in all.
+// as entries of their own. A second sound directory that an earlier end record declares makes the
+// archive ambiguous (unless that record lies inside an entry: a stored archive). Each different
+// directory is read once, however many end records declare it, and a bounded number in all.
 [[nodiscard]] std::expected<CentralDirectory, DirectoryFault> read_central_directory(std::span<const std::byte> archive);
 
 // Calls `visit(id, data)` for each field of an extra block, in order. False when a field runs past

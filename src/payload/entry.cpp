@@ -15,7 +15,7 @@ namespace {
 constexpr std::uint8_t host_unix = 3;
 // The file type in a Unix mode, and the MS-DOS directory attribute.
 constexpr std::uint32_t unix_type_mask = 0xF000, unix_directory = 0x4000, unix_file = 0x8000, unix_link = 0xA000;
-constexpr std::uint32_t dos_directory = 0x10;
+constexpr std::uint32_t dos_directory = 0x10, dos_volume_label = 0x08;
 
 std::uint32_t unix_type(const Entry& entry) {
   return entry.host_system == host_unix ? (entry.external_attributes >> 16) & unix_type_mask : 0;
@@ -66,6 +66,7 @@ EntryKind entry_kind(const Entry& entry) {
 bool kind_is_ambiguous(const Entry& entry) {
   const bool named_directory = denotes_directory(entry.name);
   const bool dos_says_directory = (entry.external_attributes & dos_directory) != 0;
+  if ((entry.external_attributes & dos_volume_label) != 0) return true;  // unzip skips a volume label
   switch (unix_type(entry)) {
     case unix_link: return false;
     case unix_directory: return !named_directory;

@@ -40,8 +40,8 @@ enum class EntryKind { Link, Directory, File };
 EntryKind entry_kind(const Entry& entry);
 
 // Whether the entry's attributes say another kind than its name: a directory (by its Unix mode or
-// its MS-DOS attribute) named as a file, a Unix file mode named or marked as a directory, or a
-// device or pipe. Other readers make what the attributes say.
+// its MS-DOS attribute) named as a file, a Unix file mode named or marked as a directory, a device
+// or pipe, or an MS-DOS volume label. Other readers make what the attributes say, or skip it.
 bool kind_is_ambiguous(const Entry& entry);
 
 // Whether two entries reach one output path, as Windows compares names (file_name_key), or a file

@@ -14,7 +14,8 @@
   craft_payload.py truncated-stored <out>            a stored install.ps1 whose record promises 58
                                                      bytes and their CRC-32, with no data at all
   craft_payload.py many-end-records <out>            5,000 entries of a method the setup does not
-                                                     read, their directory, 2,900 end records
+                                                     read, their directory with 2,900 copies of its
+                                                     end record in the last record's comment
   craft_payload.py script-link <out>                 install.ps1 as a Unix link entry to
                                                      ../outside-script.ps1, beside the work directory
 """
@@ -54,11 +55,11 @@ def local_header(name, data, method=0, crc=None, size=None):
     return struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, method, 0, 0x21, crc, len(data), size, len(name), 0) + name + data
 
 
-def central_record(name, data, offset, method=0, crc=None, size=None, made_by=20, attributes=0):
+def central_record(name, data, offset, method=0, crc=None, size=None, made_by=20, attributes=0, comment=b""):
     crc = zlib.crc32(data) & 0xFFFFFFFF if crc is None else crc
     size = len(data) if size is None else size
     return struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, made_by, 20, 0, method, 0, 0x21, crc, len(data), size,
-                       len(name), 0, 0, 0, 0, attributes, offset) + name
+                       len(name), 0, len(comment), 0, 0, attributes, offset) + name + comment
 
 
 def end_record(count, size, offset):
@@ -126,13 +127,20 @@ def truncated_stored(out):
 
 
 def many_end_records(out):
-    body, directory = b"", b""
+    """The directory's size is known only at its end, so the copies of its end record in the last
+    record's comment are made with a placeholder size first, then with the real one."""
+    body, records = b"", []
     for i in range(5000):
         name, data = b"data%04d.bin" % i, b"not read"
-        directory += central_record(name, data, len(body), method=12)
+        records.append((name, data, len(body)))
         body += local_header(name, data, method=12)
+    directory = b""
+    for size in (0, None):
+        copies = end_record(5000, size if size is not None else len(directory), len(body)) * 2900
+        directory = b"".join(central_record(n, d, at, method=12, comment=copies if k == 4999 else b"")
+                             for k, (n, d, at) in enumerate(records))
     with open(out, "wb") as f:
-        f.write(body + directory + end_record(5000, len(directory), len(body)) * 2900)
+        f.write(body + directory + end_record(5000, len(directory), len(body)))
 
 
 def script_link(out):

@@ -422,8 +422,9 @@ def case_truncated_stored(lane, args, cases):
 
 
 def case_many_end_records(lane, args, cases):
-    """5,000 entries and 2,900 end records that all declare their directory: one reading, read once
-    (the benchmark shows the time); the first entry's method is then refused."""
+    """5,000 entries and 2,901 end records that all declare their directory (2,900 in the last
+    record's comment): one reading, read once (the benchmark shows the time); the first entry's
+    method is then refused."""
     case = Case(lane, args, "many-end-records", "many-end-records")
     cases.append(case)
     case.run()

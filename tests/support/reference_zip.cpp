@@ -273,10 +273,12 @@ std::optional<std::string> central_name(const ReferenceEntry& e) {
 
 // Whether the attributes say the kind the name says, or nothing: a Unix mode of a directory, or the
 // MS-DOS directory attribute, only with a name that ends in a separator; a Unix file mode only
-// without one; no mode of a device or pipe. A link's mode says nothing about its name.
+// without one; no mode of a device or pipe, no volume label. A link's mode says nothing about its
+// name.
 bool one_kind(const ReferenceEntry& e, const std::string& name) {
   const bool named_directory = !name.empty() && (name.back() == '/' || name.back() == '\\');
   const std::uint32_t type = (e.version_made_by >> 8) == 3 ? (e.external_attributes >> 16) & 0xF000 : 0;
+  if (e.external_attributes & 0x08) return false;  // a volume label
   switch (type) {
     case 0xA000: return true;
     case 0x4000: return named_directory;
@@ -357,12 +359,8 @@ std::optional<std::vector<ReferenceEntry>> reference_read(std::span<const std::b
   if (!decided || decided->multi_disk) return std::nullopt;
   auto entries = read_directory(r, *decided);
   if (!entries) return std::nullopt;
-  // Readers that find the directory back from the end record by its size must find no other
-  // central record there.
-  if (decided->entries > 0 && decided->offset + decided->size != decided->limit &&
-      r.get(decided->limit - decided->size, 4) == 0x02014b50) {
-    return std::nullopt;
-  }
+  // Readers find the directory back from the end record by its size: it must end right there.
+  if (decided->entries > 0 && decided->offset + decided->size != decided->limit) return std::nullopt;
   // No earlier end record outside the entries' bytes leads to another sound directory.
   const auto normal = [](Directory d) { return d.entries == 0 ? Directory{} : d; };
   for (std::size_t i = 1; i < ends.size(); ++i) {

@@ -1,7 +1,7 @@
 // A second, independent reading of a ZIP archive, as plain as it can be written, for checking the
 // setup's reading against: the last end record decides, and the archive has a reading only when
-// its directory is sound, no other end record outside the entries' bytes (nor the place readers
-// find the directory back from the end record) leads to another sound directory, every entry has
+// its directory is sound and ends where that record begins, no other end record outside the
+// entries' bytes leads to another sound directory, the entries lie back to back, every entry has
 // one name and no two entries name one file as Windows compares names. Each entry's data is
 // inflated in one piece (a stream cut short is unreadable) and checked against its CRC-32 and
 // size. Slow and simple on purpose.

@@ -200,4 +200,14 @@ Zip build_zip(const std::vector<ZipEntry>& entries, const ZipLayout& layout) {
   return zip;
 }
 
+std::string with_end_record_copies(std::vector<ZipEntry> entries, int copies) {
+  // The comment's length is known before the directory's size is: a placeholder end record first.
+  entries.back().comment = std::string(static_cast<std::size_t>(copies) * 22, '\0');
+  const Zip sized = build_zip(entries);
+  std::string copy = sized.bytes.substr(sized.end_offset, 22);
+  entries.back().comment.clear();
+  for (int i = 0; i < copies; ++i) entries.back().comment += copy;
+  return build_zip(entries).bytes;
+}
+
 }  // namespace test_support

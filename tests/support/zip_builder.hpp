@@ -65,6 +65,10 @@ std::string central_record(const ZipEntry& entry, std::uint32_t local_offset);
 std::string end_record(std::uint16_t entries, std::uint32_t directory_size, std::uint32_t directory_offset,
                        std::string_view comment = {});
 
+// The entries and their directory, whose last record's comment holds `copies` copies of the
+// directory's own end record, then that end record.
+std::string with_end_record_copies(std::vector<ZipEntry> entries, int copies);
+
 // A raw DEFLATE stream (no zlib header), as ZIP method 8 stores it.
 std::string raw_deflate(std::string_view data);
 std::uint32_t crc32_of(std::string_view data);

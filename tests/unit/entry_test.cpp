@@ -55,6 +55,7 @@ TEST(Entry, KindByUnixModeMsDosAttributeAndName) {
       {"d/", 3, 0100644u << 16, EntryKind::Directory, true},
       {"f", 3, (0100644u << 16) | 0x10, EntryKind::File, true},
       {"f.txt", 0, 0x20, EntryKind::File, false},
+      {"install.ps1", 0, 0x28, EntryKind::File, true},  // a volume label, which unzip skips
   };
   for (const auto& [name, host, attributes, kind, ambiguous] : cases) {
     SCOPED_TRACE(name + " " + std::to_string(attributes));
