@@ -94,19 +94,19 @@ def simplified(name):
 
 
 def same_place(names):
-    """Two names that Windows writes to one place, or a file on another name's way as a folder."""
-    reached, problems = {}, []
-    for name in names:
+    """Two names that Windows writes to one place, or a file on another name's way as a folder.
+    Each component is keyed by its parent's place, so the work is linear in the names."""
+    reached, problems = {}, []  # (parent place, key) -> (place, is a folder, index of the first name)
+    for index, name in enumerate(names):
+        parent = 0
         parts = simplified(name) or []
-        key = ""
         for k, part in enumerate(parts):
-            key += ("/" if k else "") + name_key(part)
             folder = name.endswith(("\\", "/")) or k + 1 < len(parts)
-            if key not in reached:
-                reached[key] = (folder, name)
-            elif not (folder and reached[key][0]):
-                problems.append(f"{name}: Windows writes it where {reached[key][1]} goes")
+            place = reached.setdefault((parent, name_key(part)), (len(reached) + 1, folder, index))
+            if place[2] != index and not (folder and place[1]):
+                problems.append(f"{name}: Windows writes it where {names[place[2]]} goes")
                 break
+            parent = place[0]
     return problems
 
 
