@@ -40,7 +40,7 @@ inline ArchiveError archive_error_from(zip_error_t* error) {
 // there was.
 class EntryReader {
  public:
-  [[nodiscard]] static std::expected<EntryReader, ArchiveError> open(ArchiveState& archive, std::size_t index);
+  [[nodiscard]] static EntryReader open(const ArchiveState& archive, std::size_t index);
 
   // Fills as much of `buffer` as the data allows; 0 at the end, once the CRC-32 and the size have
   // matched. Data longer than the directory says fails as soon as it shows.

@@ -20,7 +20,7 @@ EntryReader::EntryReader(std::span<const std::byte> data, const Entry& entry)
   }
 }
 
-std::expected<EntryReader, ArchiveError> EntryReader::open(ArchiveState& archive, std::size_t index) {
+EntryReader EntryReader::open(const ArchiveState& archive, std::size_t index) {
   return EntryReader(archive.data[index], archive.entries[index]);
 }
 

@@ -54,14 +54,13 @@ std::expected<std::string, ArchiveError> walk(const std::string& base, const std
   return path;
 }
 
-std::expected<void, ArchiveError> extract_file(ArchiveState& archive, std::size_t index, const std::string& path,
-                                               std::span<std::byte> chunk) {
+std::expected<void, ArchiveError> extract_file(const ArchiveState& archive, std::size_t index,
+                                               const std::string& path, std::span<std::byte> chunk) {
   auto file = platform::create_file(path);
   if (!file) return std::unexpected(io(file.error()));
   auto reader = EntryReader::open(archive, index);
-  if (!reader) return std::unexpected(reader.error());
   for (;;) {
-    const auto n = reader->read(chunk);
+    const auto n = reader.read(chunk);
     if (!n) return std::unexpected(n.error());
     if (*n == 0) break;
     if (auto written = platform::write_file(*file, chunk.first(*n)); !written) {
@@ -72,13 +71,12 @@ std::expected<void, ArchiveError> extract_file(ArchiveState& archive, std::size_
   return {};
 }
 
-std::expected<std::string, ArchiveError> read_link_target(ArchiveState& archive, std::size_t index) {
+std::expected<std::string, ArchiveError> read_link_target(const ArchiveState& archive, std::size_t index) {
   auto reader = EntryReader::open(archive, index);
-  if (!reader) return std::unexpected(reader.error());
   std::string target;
   std::byte piece[4096];
   for (;;) {
-    const auto n = reader->read(piece);
+    const auto n = reader.read(piece);
     if (!n) return std::unexpected(n.error());
     if (*n == 0) return target;
     if (target.size() + *n > max_link_target) return std::unexpected(ArchiveError::invalid("Symlink target too long"));
@@ -86,7 +84,8 @@ std::expected<std::string, ArchiveError> read_link_target(ArchiveState& archive,
   }
 }
 
-std::expected<void, ArchiveError> extract_link(ArchiveState& archive, std::size_t index, const std::string& path,
+std::expected<void, ArchiveError> extract_link(const ArchiveState& archive, std::size_t index,
+                                               const std::string& path,
                                                const std::unordered_set<std::string_view>& directory_names) {
   const auto target = read_link_target(archive, index);
   if (!target) return std::unexpected(target.error());
