@@ -19,9 +19,13 @@
   craft_payload.py script-link <out>                 install.ps1 as a Unix link entry to
                                                      ../outside-script.ps1, beside the work directory
 """
+import os
 import struct
 import sys
 import zlib
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "payload"))
+from reading_forms import E, build, end_record, lay_out, with_directory  # noqa: E402
 
 
 def garbage(out):
@@ -49,33 +53,10 @@ def bad_crc(source, entry, out):
     raise SystemExit(f"{source}: no entry {entry}")
 
 
-def local_header(name, data, method=0, crc=None, size=None):
-    crc = zlib.crc32(data) & 0xFFFFFFFF if crc is None else crc
-    size = len(data) if size is None else size
-    return struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, method, 0, 0x21, crc, len(data), size, len(name), 0) + name + data
-
-
-def central_record(name, data, offset, method=0, crc=None, size=None, made_by=20, attributes=0, comment=b""):
-    crc = zlib.crc32(data) & 0xFFFFFFFF if crc is None else crc
-    size = len(data) if size is None else size
-    return struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, made_by, 20, 0, method, 0, 0x21, crc, len(data), size,
-                       len(name), 0, len(comment), 0, 0, attributes, offset) + name + comment
-
-
-def end_record(count, size, offset):
-    return struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, count, count, size, offset, 0)
-
-
 def entries(out, pairs):
     """Stored entries in the given order, then the directory and the end record."""
-    body, directory = b"", b""
-    for pair in pairs:
-        name, text = pair.split("=", 1)
-        raw, data = name.encode("utf-8"), text.encode("utf-8")
-        directory += central_record(raw, data, len(body))
-        body += local_header(raw, data)
     with open(out, "wb") as f:
-        f.write(body + directory + end_record(len(pairs), len(directory), len(body)))
+        f.write(build([E(name, text.encode("utf-8")) for name, text in (pair.split("=", 1) for pair in pairs)]))
 
 
 def forge_crc(data, target):
@@ -100,58 +81,47 @@ def forge_crc(data, target):
 
 
 def two_directories(out):
-    name = b"install.ps1"
+    name = "install.ps1"
     seen = b"Write-Output 'the script every tool shows'\r\n"
     hidden = b"Write-Output 'run instead'" + b"#" * (len(seen) - 30)
     hidden += forge_crc(hidden, zlib.crc32(seen) & 0xFFFFFFFF)
-    body = local_header(name, seen) + local_header(name, hidden)
-    hidden_at = len(local_header(name, seen))
-    archive = body
-    for offset, data in ((hidden_at, hidden), (0, seen)):  # the end record nearest the end lists `seen`
-        record = central_record(name, data, offset)
-        archive += record + end_record(1, len(record), len(archive))
+    shown, other = E(name, seen), E(name, hidden)
+    archive, (shown_at, other_at) = lay_out([shown, other])
+    # The end record nearest the end lists `seen`.
+    archive = with_directory(archive, [other.central_record(other_at)])
     with open(out, "wb") as f:
-        f.write(archive)
+        f.write(with_directory(archive, [shown.central_record(shown_at)]))
 
 
 def truncated_stored(out):
-    readme, script = b"README.md", b"install.ps1"
     data = b"Write-Output 'an installer script'".ljust(56) + b"\r\n"
-    body = local_header(readme, b"read me\n")
-    at = len(body)
-    body += local_header(script, b"", crc=zlib.crc32(data) & 0xFFFFFFFF, size=len(data))
-    directory = central_record(readme, b"read me\n", 0)
-    directory += central_record(script, b"", at, crc=zlib.crc32(data) & 0xFFFFFFFF, size=len(data))
+    script = E("install.ps1")
+    script.crc, script.usize = zlib.crc32(data) & 0xFFFFFFFF, len(data)
     with open(out, "wb") as f:
-        f.write(body + directory + end_record(2, len(directory), len(body)))
+        f.write(build([E("README.md", b"read me\n"), script]))
 
 
 def many_end_records(out):
     """The directory's size is known only at its end, so the copies of its end record in the last
     record's comment are made with a placeholder size first, then with the real one."""
-    body, records = b"", []
-    for i in range(5000):
-        name, data = b"data%04d.bin" % i, b"not read"
-        records.append((name, data, len(body)))
-        body += local_header(name, data, method=12)
+    listed = [E(b"data%04d.bin" % i, b"not read") for i in range(5000)]
+    for e in listed:
+        e.method = 12  # its bytes as they stand: never read
+    body, offsets = lay_out(listed)
     directory = b""
     for size in (0, None):
         copies = end_record(5000, size if size is not None else len(directory), len(body)) * 2900
-        directory = b"".join(central_record(n, d, at, method=12, comment=copies if k == 4999 else b"")
-                             for k, (n, d, at) in enumerate(records))
+        directory = b"".join(e.central_record(at, copies if k == 4999 else b"")
+                             for k, (e, at) in enumerate(zip(listed, offsets)))
     with open(out, "wb") as f:
         f.write(body + directory + end_record(5000, len(directory), len(body)))
 
 
 def script_link(out):
     """The script a Unix link entry: extracted as a link that leads out of the work directory."""
-    link, target = b"install.ps1", b"../outside-script.ps1"
-    exe, program = b"bin\\zarvo.exe", b"MZ"
-    body = local_header(link, target) + local_header(exe, program)
-    directory = central_record(link, target, 0, made_by=(3 << 8) | 30, attributes=0o120777 << 16)
-    directory += central_record(exe, program, len(local_header(link, target)))
+    link = E("install.ps1", b"../outside-script.ps1", made_by=(3 << 8) | 30, attributes=0o120777 << 16)
     with open(out, "wb") as f:
-        f.write(body + directory + end_record(2, len(directory), len(body)))
+        f.write(build([link, E("bin\\zarvo.exe", b"MZ")]))
 
 
 CRAFTED = {"two-directories": two_directories, "truncated-stored": truncated_stored,

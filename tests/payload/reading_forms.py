@@ -58,10 +58,10 @@ class E:
                            get("crc", self.crc), get("csize", self.csize), get("usize", self.usize),
                            len(name), len(extra)) + name + extra
 
-    def central_record(self, offset):
+    def central_record(self, offset, comment=b""):
         return struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, self.made_by, 20, self.flags, self.method, 0, 0x21,
-                           self.crc, self.csize, self.usize, len(self.name), len(self.extra), 0, 0, 0,
-                           self.attributes, offset) + self.name + self.extra
+                           self.crc, self.csize, self.usize, len(self.name), len(self.extra), len(comment), 0, 0,
+                           self.attributes, offset) + self.name + self.extra + comment
 
 
 def deflate(data):

@@ -13,8 +13,8 @@ import zlib
 HERE = os.path.dirname(os.path.abspath(__file__))
 PACKER = os.path.join(HERE, "..", "..", "tools", "pack_payload.py")
 SAMPLE = os.path.join(HERE, "..", "..", "samples", "payload")
-sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
-import craft_payload as craft  # noqa: E402  the e2e tests' archive pieces
+sys.path.insert(0, os.path.join(HERE, "..", "payload"))
+import reading_forms as forms  # noqa: E402  the readings test's archive pieces
 
 
 def run(*args):
@@ -133,13 +133,10 @@ class PackerTest(unittest.TestCase):
 
     def crafted(self, name, entries, directories):
         """Local entries (name, data) back to back, then each directory (entry indices) with its end record."""
-        body, offsets = b"", []
-        for entry_name, data in entries:
-            offsets.append(len(body))
-            body += craft.local_header(entry_name, data)
+        entries = [forms.E(entry_name, data) for entry_name, data in entries]
+        body, offsets = forms.lay_out(entries)
         for listed in directories:
-            records = b"".join(craft.central_record(entries[i][0], entries[i][1], offsets[i]) for i in listed)
-            body += records + craft.end_record(len(listed), len(records), len(body))
+            body = forms.with_directory(body, [entries[i].central_record(offsets[i]) for i in listed])
         path = os.path.join(self.tmp, name)
         with open(path, "wb") as f:
             f.write(body)
